@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -80,7 +81,8 @@ class CodecValue : public CodecValueVariant {
 
   CodecValue() : CodecValueVariant(CodecNull{}) {}
   // String literals would otherwise pick the bool alternative.
-  CodecValue(const char* text) : CodecValueVariant(std::string(text)) {}  // NOLINT(google-explicit-constructor)
+  CodecValue(const char* text)
+      : CodecValueVariant(std::string(text)) {}  // NOLINT(google-explicit-constructor)
 
   bool isNull() const { return std::holds_alternative<CodecNull>(*this); }
 
@@ -109,3 +111,14 @@ class CodecValue : public CodecValueVariant {
 
   const CodecValueVariant& variant() const { return *this; }
 };
+
+// A short name of the value's kind, for error messages ("null", "string",
+// "int32", "list", "custom value", ...). Any thread.
+inline const char* codecValueKindName(const CodecValue& value) {
+  static constexpr const char* names[] = {
+      "null",         "bool",       "int32",      "int64",       "float64",
+      "string",       "uint8 list", "int32 list", "int64 list",  "float32 list",
+      "float64 list", "list",       "map",        "custom value"};
+  static_assert(std::size(names) == std::variant_size_v<CodecValueVariant>);
+  return names[value.variant().index()];
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "platform/flutter/FlutterStandardReader.h"
+#include "platform/flutter/FlutterStandardWriter.h"
+
+// Makes a fresh reader or writer for each message; a codec with custom types
+// overrides both to return its own subclasses.
+// Thread affinity: stateless, any thread; shared by every message of a codec.
+class FlutterStandardReaderWriter {
+ public:
+  FlutterStandardReaderWriter() = default;
+  virtual ~FlutterStandardReaderWriter() = default;
+  FlutterStandardReaderWriter(const FlutterStandardReaderWriter&) = delete;
+  FlutterStandardReaderWriter& operator=(const FlutterStandardReaderWriter&) = delete;
+
+  // A reader over `data`, which must outlive it. Any thread.
+  virtual std::unique_ptr<FlutterStandardReader> readerWithData(
+      std::span<const std::uint8_t> data) const;
+  // A writer appending to `data`, which must outlive it. Any thread.
+  virtual std::unique_ptr<FlutterStandardWriter> writerWithData(
+      std::vector<std::uint8_t>& data) const;
+};
