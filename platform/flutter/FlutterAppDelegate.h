@@ -1,0 +1,9 @@
+#pragma once
+
+// Base of the application's delegate. The application shell adds the
+// application-level callbacks it needs on top.
+// Thread affinity: main thread.
+class FlutterAppDelegate {
+ public:
+  virtual ~FlutterAppDelegate() = default;
+};
