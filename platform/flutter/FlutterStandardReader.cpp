@@ -169,8 +169,8 @@ std::vector<T> FlutterStandardReader::readTypedList(std::size_t alignment, const
 
 void FlutterStandardReader::requireBytes(std::size_t length, const char* what) const {
   if (length > remaining()) {
-    fail(std::string("truncated ") + what + ": needs " + std::to_string(length) + " bytes, " +
-             std::to_string(remaining()) + " left",
+    fail(std::string("truncated ") + what + " (needs " + std::to_string(length) + " bytes, " +
+             std::to_string(remaining()) + " left)",
          position_);
   }
 }
