@@ -5,7 +5,9 @@
 #include <string>
 
 // A serial dispatch queue: work items run one at a time, in submission order,
-// never overlapping. Thread affinity: every method may be called from any thread.
+// never overlapping. An exception escaping a work item is caught and reported on
+// standard error (sync hands it back to its caller instead).
+// Thread affinity: every method may be called from any thread.
 class DispatchQueue {
  public:
   using Work = std::function<void()>;
@@ -15,9 +17,9 @@ class DispatchQueue {
   // Enqueues work and returns at once. Any thread.
   virtual void async(Work work) = 0;
 
-  // Runs work on the queue and waits for it to finish. Must not be called from
-  // the queue itself (that would wait on itself); doing so runs the work inline.
-  // Any thread.
+  // Runs work on the queue and waits for it to finish; an exception thrown by
+  // `work` is rethrown here. From the queue itself (which would wait on itself)
+  // the work runs inline instead. Any thread.
   virtual void sync(Work work) = 0;
 
   // True when the calling thread is currently running this queue's work. Any thread.
@@ -26,8 +28,10 @@ class DispatchQueue {
   virtual const std::string& label() const = 0;
 
   // A new serial queue with its own thread named after `label` (truncated to
-  // the 15 characters Linux allows). The queue's factory may be replaced in
-  // tests (see DispatchQueueFactory.h). Any thread.
+  // the 15 characters Linux allows). Dropping the last reference drains the
+  // queue: work already queued still runs, work submitted afterwards is
+  // dropped. The queue's factory may be replaced in tests (see
+  // DispatchQueueFactory.h). Any thread.
   static std::shared_ptr<DispatchQueue> makeSerial(std::string label);
 
   // The main queue, serviced by MainRunLoop. Any thread.

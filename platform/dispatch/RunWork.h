@@ -1,0 +1,13 @@
+#pragma once
+
+#include <functional>
+#include <string_view>
+
+namespace harkwell {
+
+// Runs one work item and keeps any exception it throws from crossing into the
+// thread that runs it: the exception is reported on standard error, naming
+// `where` (a queue label or "background task"). Any thread.
+void runWork(const std::function<void()>& work, std::string_view where) noexcept;
+
+}  // namespace harkwell

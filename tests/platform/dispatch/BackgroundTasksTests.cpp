@@ -1,0 +1,93 @@
+#include "platform/dispatch/BackgroundTasks.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <latch>
+#include <stdexcept>
+
+#include "platform/dispatch/MainRunLoop.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Display listens and permission checks wait inside background tasks: the pool
+// must never use the main thread and must never starve behind blocked tasks.
+class BackgroundTasksTest : public ::testing::Test {
+ protected:
+  void SetUp() override { MainRunLoop::shared().makeCurrentThreadMain(); }
+  void TearDown() override { BackgroundTasks::waitIdle(); }
+};
+
+TEST_F(BackgroundTasksTest, NeverRunsATaskOnTheMainThread) {
+  std::atomic<int> onMain{0};
+  std::atomic<int> ran{0};
+  for (int i = 0; i < 32; ++i) {
+    BackgroundTasks::detach([&] {
+      if (MainRunLoop::shared().isMainThread()) ++onMain;
+      ++ran;
+    });
+  }
+  BackgroundTasks::waitIdle();
+  EXPECT_EQ(ran.load(), 32);
+  EXPECT_EQ(onMain.load(), 0);
+}
+
+TEST_F(BackgroundTasksTest, TasksBlockedOnALaterTaskDoNotStarveIt) {
+  constexpr int blocked = 12;
+  std::latch release(1);
+  std::atomic<int> finished{0};
+  for (int i = 0; i < blocked; ++i) {
+    BackgroundTasks::detach([&] {
+      release.wait();
+      ++finished;
+    });
+  }
+  std::promise<void> releaserRan;
+  BackgroundTasks::detach([&] {
+    release.count_down();
+    releaserRan.set_value();
+  });
+  // Bounded so that a starved pool fails the test instead of hanging it.
+  ASSERT_EQ(releaserRan.get_future().wait_for(30s), std::future_status::ready);
+  BackgroundTasks::waitIdle();
+  EXPECT_EQ(finished.load(), blocked);
+}
+
+TEST_F(BackgroundTasksTest, WaitIdleAlsoWaitsForTasksThatTasksDetach) {
+  std::atomic<bool> innerRan{false};
+  BackgroundTasks::detach([&] { BackgroundTasks::detach([&] { innerRan = true; }); });
+  BackgroundTasks::waitIdle();
+  EXPECT_TRUE(innerRan);
+}
+
+TEST_F(BackgroundTasksTest, WaitIdleInsideATaskWaitsForTheOthersButNotForItself) {
+  std::latch otherMayFinish(1);
+  std::atomic<bool> otherFinished{false};
+  std::promise<bool> sawOtherFinished;
+  BackgroundTasks::detach([&] {
+    otherMayFinish.wait();
+    otherFinished = true;
+  });
+  BackgroundTasks::detach([&] {
+    otherMayFinish.count_down();
+    BackgroundTasks::waitIdle();
+    sawOtherFinished.set_value(otherFinished.load());
+  });
+  auto result = sawOtherFinished.get_future();
+  ASSERT_EQ(result.wait_for(30s), std::future_status::ready);
+  EXPECT_TRUE(result.get());
+}
+
+TEST_F(BackgroundTasksTest, ATaskThatThrowsIsContainedAndLaterTasksStillRun) {
+  BackgroundTasks::detach([] { throw std::runtime_error("task failed"); });
+  std::atomic<bool> ran{false};
+  BackgroundTasks::detach([&] { ran = true; });
+  BackgroundTasks::waitIdle();
+  EXPECT_TRUE(ran);
+}
+
+}  // namespace
