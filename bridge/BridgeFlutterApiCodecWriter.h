@@ -1,0 +1,21 @@
+#pragma once
+
+#include "platform/flutter/FlutterStandardWriter.h"
+
+namespace harkwell {
+
+// Writes NativeAudioEvent as 128 followed by its list, at any depth; everything
+// else goes to the standard writer, which throws FlutterCodecError for any other
+// custom value (AudioDevice and AudioPermission included: this codec does not
+// know them). The samples are written straight from the event, with the bytes
+// of a generic list of doubles, so that an audio event costs no list of values.
+// Thread affinity: one writer per message, on the encoding thread.
+class BridgeFlutterApiCodecWriter : public FlutterStandardWriter {
+ public:
+  using FlutterStandardWriter::FlutterStandardWriter;
+
+  // Any thread.
+  void writeValue(const CodecValue& value) override;
+};
+
+}  // namespace harkwell
