@@ -1,0 +1,52 @@
+#include "platform/capture/CaptureBackend.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace harkwell {
+namespace {
+
+// At stake: before app/ picks a backend (or after a test resets it) the
+// stand-ins must still get a backend whose every operation fails cleanly,
+// never a null pointer or a completion that never comes.
+class CaptureBackendWithoutBackendTest : public ::testing::Test {
+ protected:
+  void SetUp() override { CaptureBackend::setCurrent(nullptr); }
+};
+
+TEST_F(CaptureBackendWithoutBackendTest, ListsNothingAndPermitsNothing) {
+  auto backend = CaptureBackend::current();
+  ASSERT_NE(backend, nullptr);
+  EXPECT_TRUE(backend->microphones("AVCaptureDeviceTypeMicrophone").empty());
+  EXPECT_NE(backend->microphoneAuthorizationStatus(), CaptureAuthorizationStatus::authorized);
+  std::optional<bool> granted;
+  backend->requestMicrophoneAccess([&](bool answer) { granted = answer; });
+  EXPECT_EQ(granted, false);
+}
+
+TEST_F(CaptureBackendWithoutBackendTest, FailsOpeningQueryingAndStartingWithAnError) {
+  auto backend = CaptureBackend::current();
+  EXPECT_THROW(backend->openMicrophone("any"), NSError);
+
+  std::optional<ShareableContentAnswer> answer;
+  backend->getShareableContent([&](ShareableContentAnswer a) { answer = std::move(a); });
+  ASSERT_TRUE(answer);
+  EXPECT_TRUE(answer->error);
+
+  auto stream = backend->openDisplayStream(1, {}, nullptr);
+  std::optional<std::optional<NSError>> started;
+  stream->startCapture([&](std::optional<NSError> error) { started = std::move(error); });
+  ASSERT_TRUE(started);
+  EXPECT_TRUE(*started);
+}
+
+// At stake: the display controller logs the debug description verbatim.
+TEST(NSErrorTest, DebugDescriptionNamesDomainCodeAndDescription) {
+  NSError error("com.example", 7, "Something failed");
+  EXPECT_EQ(error.debugDescription(), "Error Domain=com.example Code=7 \"Something failed\"");
+  EXPECT_STREQ(error.what(), error.debugDescription().c_str());
+}
+
+}  // namespace
+}  // namespace harkwell
