@@ -1,0 +1,83 @@
+#include "platform/appkit/TerminationSignals.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "platform/appkit/NSApplication.h"
+#include "platform/dispatch/MainRunLoop.h"
+#include "tests/platform/appkit/FreshApplication.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Ctrl-C and SIGTERM must end the application in an orderly way on the main
+// thread, let the program (the console UI) step in first, and never leave the
+// user without a way out.
+class TerminationSignalsTest : public FreshApplicationTest {
+ protected:
+  void SetUp() override {
+    FreshApplicationTest::SetUp();
+    app_.installTerminationSignalHandlers();
+  }
+
+  // Pumps the main loop until the application has terminated, for at most
+  // ten seconds. Main thread.
+  bool pumpUntilTerminated() {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!app_.hasTerminated() && std::chrono::steady_clock::now() < deadline) {
+      MainRunLoop::shared().drainFor(50ms);
+    }
+    return app_.hasTerminated();
+  }
+};
+
+TEST_F(TerminationSignalsTest, SigtermTerminatesInAnOrderlyWayWithTheSignalStatus) {
+  ASSERT_EQ(::raise(SIGTERM), 0);
+  ASSERT_TRUE(pumpUntilTerminated());
+  EXPECT_EQ(app_.exitStatus(), 128 + SIGTERM);
+}
+
+TEST_F(TerminationSignalsTest, TheProgramsHandlerIsToldFirstAndCanKeepTheApplicationRunning) {
+  std::promise<std::pair<int, int>> told;
+  app_.setTerminationRequestHandler([&told](int signalNumber, int count) {
+    told.set_value({signalNumber, count});
+    return true;
+  });
+  ASSERT_EQ(::raise(SIGINT), 0);
+  auto result = told.get_future();
+  ASSERT_EQ(result.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(result.get(), std::make_pair(SIGINT, 1));
+  MainRunLoop::shared().drain();
+  EXPECT_FALSE(app_.hasTerminated());
+}
+
+TEST_F(TerminationSignalsTest, AHandlerThatDeclinesLeavesTheOrderlyTermination) {
+  app_.setTerminationRequestHandler([](int, int) { return false; });
+  ASSERT_EQ(::raise(SIGINT), 0);
+  ASSERT_TRUE(pumpUntilTerminated());
+  EXPECT_EQ(app_.exitStatus(), 128 + SIGINT);
+}
+
+using TerminationSignalsDeathTest = TerminationSignalsTest;
+
+TEST_F(TerminationSignalsDeathTest, ASecondSignalWhileTerminationIsPendingExitsAtOnce) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        NSApplication::shared().installTerminationSignalHandlers();
+        // Nobody pumps the main loop: the orderly termination cannot finish.
+        ::raise(SIGINT);
+        ::raise(SIGINT);
+        std::this_thread::sleep_for(10s);
+        std::_Exit(0);
+      },
+      ::testing::ExitedWithCode(128 + SIGINT), "terminating at once");
+}
+
+}  // namespace
