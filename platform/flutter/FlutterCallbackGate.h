@@ -12,6 +12,7 @@
 class FlutterCallbackGate {
  public:
   // Holds the gate open for one callback; test with `admitted()` before running it.
+  // Thread affinity: created and destroyed on the thread that runs the callback.
   class Entry {
    public:
     explicit Entry(FlutterCallbackGate& gate);
@@ -35,6 +36,7 @@ class FlutterCallbackGate {
   // itself. Any thread.
   void close();
 
+  // Any thread.
   bool isClosed() const;
 
  private:

@@ -6,7 +6,6 @@
 #include "platform/flutter/FlutterBinaryMessenger.h"
 #include "platform/flutter/FlutterUiSide.h"
 
-class DispatchQueue;
 class FlutterMessageRouter;
 
 // A UI program: started once on the UI thread when its engine starts. It sets

@@ -13,6 +13,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 // Puts the process-wide default UI program back when the test ends.
+// Thread affinity: the test's thread.
 class ScopedDefaultUiProgram {
  public:
   explicit ScopedDefaultUiProgram(FlutterUiProgram program)
