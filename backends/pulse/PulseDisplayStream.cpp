@@ -113,11 +113,14 @@ class PulseDisplayStream::State : public std::enable_shared_from_this<State> {
     // sequence, which also tears the dead stream down.
     std::weak_ptr<State> weak = weak_from_this();
     auto onFailure = [weak, generation](NSError error) {
-      if (auto self = weak.lock()) {
-        self->sequence_->submit([self, generation, error = std::move(error)] {
-          self->reportFailure(generation, error);
-        });
-      }
+      std::shared_ptr<State> self = weak.lock();
+      if (!self) return;
+      // The reference moves into the task: were it the last one, the state
+      // (and the stream whose callback this is) must not die on this thread.
+      std::shared_ptr<PulseTaskSequence> sequence = self->sequence_;
+      sequence->submit([self = std::move(self), generation, error = std::move(error)] {
+        self->reportFailure(generation, error);
+      });
     };
     std::optional<NSError> error = stream_->start(std::move(onBuffer), std::move(onFailure));
     if (error) {

@@ -226,9 +226,10 @@ void PulseRecordStream::fail(NSError error) {
   pa_stream_set_state_callback(stream_, nullptr, nullptr);
   pa_stream_set_read_callback(stream_, nullptr, nullptr);
   if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) pa_stream_disconnect(stream_);
+  // onBuffer_ stays until stop(): it may hold the last reference to a queue,
+  // whose destruction would join a thread on this one.
   FailureHandler onFailure = std::move(onFailure_);
   onFailure_ = nullptr;
-  onBuffer_ = nullptr;
   if (onFailure) {
     try {
       onFailure(std::move(error));

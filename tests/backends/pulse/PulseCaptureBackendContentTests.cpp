@@ -33,6 +33,15 @@ TEST_F(PulseBackendContentTest, AToneIntoTheSpeakersComesOutOfTheDisplayCapture)
     EXPECT_NEAR(peak(channel), 0.5, 0.03);
     EXPECT_NEAR(dominantFrequency(channel, asbd->mSampleRate), 1000.0, 10.0);
   }
+  // As the host hears it: the channels averaged (they must be in step for the
+  // level to hold) and picked down to 16 kHz.
+  ASSERT_EQ(asbd->mSampleRate, 48000);
+  std::vector<float> mono16k;
+  for (size_t i = 0; i < channels[0].size() && i < channels[1].size(); i += 3) {
+    mono16k.push_back((channels[0][i] + channels[1][i]) / 2);
+  }
+  EXPECT_NEAR(peak(mono16k), 0.5, 0.03);
+  EXPECT_NEAR(dominantFrequency(mono16k, 16000), 1000.0, 10.0);
   EXPECT_EQ(capture.stoppedCount->load(), 0);
 }
 
