@@ -2,10 +2,7 @@
 
 #include "platform/appkit/NSApplicationDelegate.h"
 
-// Base of the application's delegate. The application shell adds the
-// application-level callbacks it needs on top.
+// Base of the application's delegate; it keeps AppKit's defaults, and the
+// application shell overrides what it decides.
 // Thread affinity: main thread.
-class FlutterAppDelegate : public NSApplicationDelegate {
- public:
-  ~FlutterAppDelegate() override = default;
-};
+class FlutterAppDelegate : public NSApplicationDelegate {};
