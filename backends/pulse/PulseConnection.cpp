@@ -20,9 +20,6 @@ bool terminal(pa_context_state_t state) {
 struct InventoryRequest {
   PulseConnection* connection = nullptr;
   PulseInventory inventory;
-  bool serverDone = false;
-  bool sourcesDone = false;
-  bool sinksDone = false;
   bool failed = false;
 };
 
@@ -39,7 +36,6 @@ void onServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
   } catch (...) {
     request->failed = true;
   }
-  request->serverDone = true;
   request->connection->notify();
 }
 
@@ -47,7 +43,6 @@ void onSourceInfo(pa_context*, const pa_source_info* info, int eol, void* userda
   auto* request = static_cast<InventoryRequest*>(userdata);
   if (eol != 0) {
     if (eol < 0) request->failed = true;
-    request->sourcesDone = true;
     request->connection->notify();
     return;
   }
@@ -62,7 +57,6 @@ void onSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* userdata) 
   auto* request = static_cast<InventoryRequest*>(userdata);
   if (eol != 0) {
     if (eol < 0) request->failed = true;
-    request->sinksDone = true;
     request->connection->notify();
     return;
   }
