@@ -48,7 +48,9 @@ TEST_F(BridgeHostApiCodecRecordBytesTest, WritesAudioPermissionAsCode130AndItsLi
 }
 
 TEST_F(BridgeHostApiCodecRecordBytesTest, WritesEachDeviceOfAListWithItsCode) {
-  const CodecValue reply = CodecList{CodecList{record(deviceA), record(deviceA), record(deviceA)}};
+  // Wrapped in a CodecValue: braces around a lone CodecList copy it, not nest it.
+  const CodecValue reply =
+      CodecList{CodecValue(CodecList{record(deviceA), record(deviceA), record(deviceA)})};
   const std::string device = std::string(" ") + deviceAHex;
   EXPECT_EQ(hexFromBytes(hostCodec().encode(reply)),
             normalizedHex("0c 01 0c 03" + device + device + device));
