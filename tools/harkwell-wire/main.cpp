@@ -10,7 +10,6 @@
 #include <exception>
 #include <iostream>
 #include <iterator>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -101,6 +100,18 @@ std::string decode(CodecChoice choice, const std::string& input) {
   return harkwell::formatWireJson(*decoded.value);
 }
 
+const char* codecLabel(CodecChoice choice) {
+  switch (choice) {
+    case CodecChoice::host:
+      return "host";
+    case CodecChoice::event:
+      return "event";
+    case CodecChoice::standard:
+      break;
+  }
+  return "standard";
+}
+
 std::string encode(CodecChoice choice, const std::string& input) {
   CodecValue value;
   try {
@@ -111,7 +122,9 @@ std::string encode(CodecChoice choice, const std::string& input) {
   try {
     return toHex(codecFor(choice).encode(value));
   } catch (const std::exception& error) {
-    throw InputError{std::string("cannot encode: ") + error.what()};
+    // Typically a record given to a codec that does not carry it.
+    throw InputError{std::string("cannot encode with the ") + codecLabel(choice) +
+                     " codec: " + error.what()};
   }
 }
 
@@ -129,10 +142,7 @@ int main(int argc, char** argv) {
   CLI::App app{"Shows the bytes on the Harkwell bridge's channels as tagged JSON, and back."};
   app.require_subcommand(1);
 
-  const std::map<std::string, CodecChoice> codecNames{{"standard", CodecChoice::standard},
-                                                      {"host", CodecChoice::host},
-                                                      {"event", CodecChoice::event}};
-  CodecChoice choice = CodecChoice::standard;
+  std::string codecName = "standard";
   std::optional<std::string> input;
 
   CLI::App* decodeCommand =
@@ -141,9 +151,10 @@ int main(int argc, char** argv) {
       app.add_subcommand("encode", "Print the hex bytes of one tagged-JSON value");
   for (CLI::App* command : {decodeCommand, encodeCommand}) {
     command
-        ->add_option("--codec", choice, "standard, host (host channels) or event (event channel)")
-        ->transform(CLI::CheckedTransformer(codecNames, CLI::ignore_case))
-        ->default_str("standard");
+        ->add_option("--codec", codecName,
+                     "standard, host (host channels) or event (event channel)")
+        ->check(CLI::IsMember({"standard", "host", "event"}))
+        ->capture_default_str();
   }
   decodeCommand->add_option("HEX", input, "The message in hex; standard input if absent");
   encodeCommand->add_option("JSON", input, "One tagged-JSON value; standard input if absent");
@@ -157,6 +168,9 @@ int main(int argc, char** argv) {
     return usageError;
   }
 
+  const CodecChoice choice = codecName == "host"    ? CodecChoice::host
+                             : codecName == "event" ? CodecChoice::event
+                                                    : CodecChoice::standard;
   try {
     std::string text = readInput(input);
     std::string output = decodeCommand->parsed() ? decode(choice, text) : encode(choice, text);
