@@ -98,14 +98,9 @@ void NSApplication::terminationSignalReceived(int signalNumber) {
   }
   // Outside the lock: the handler may install another handler.
   if (handler && handler(signalNumber, count)) return;
-  bool alreadyRequested = false;
-  {
-    MutexLock lock(signalMutex_);
-    alreadyRequested = std::exchange(signalTerminationRequested_, true);
-  }
-  if (alreadyRequested) {
-    // The orderly way is already under way and the user insists: the main
-    // thread may be stuck, so end here without running any more of our code.
+  if (count >= 2) {
+    // The user insists while an earlier request is still being dealt with: the
+    // main thread may be stuck, so end here without running any more of our code.
     static constexpr char message[] = "harkwell: terminating at once\n";
     const ssize_t ignored = ::write(STDERR_FILENO, message, sizeof message - 1);
     (void)ignored;
@@ -142,5 +137,4 @@ void NSApplication::resetForTesting() {
   MutexLock lock(signalMutex_);
   terminationRequestHandler_ = nullptr;
   signalCount_ = 0;
-  signalTerminationRequested_ = false;
 }

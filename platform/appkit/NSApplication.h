@@ -16,8 +16,9 @@
 // queued on it, so NSApplicationMain returns.
 // Termination signals (SIGINT, SIGTERM), once installed, reach the program's
 // termination request handler first, on the signal thread. Without a handler,
-// or when it declines, the first signal terminates in an orderly way with
-// status 128 + signal number and a second one exits the process at once.
+// or when it declines, the first termination signal terminates in an orderly
+// way with status 128 + signal number, and any later one (the user insisting,
+// however the first was dealt with) exits the process at once with that status.
 // Thread affinity: main thread, except terminate(), exitStatus(),
 // hasTerminated(), setTerminationRequestHandler() and
 // installTerminationSignalHandlers(), which take any thread.
@@ -76,7 +77,9 @@ class NSApplication : public NSObject {
   void installTerminationSignalHandlers();
 
   // Forgets windows, delegate, counts, termination state and the signal
-  // handler, so that tests start from a fresh application. Main thread.
+  // handler, so that tests start from a fresh application. Drain the main loop
+  // first: a terminate still queued would otherwise end the next test's run.
+  // Main thread.
   void resetForTesting();
 
  private:
@@ -104,5 +107,4 @@ class NSApplication : public NSObject {
   Mutex signalMutex_;
   TerminationRequestHandler terminationRequestHandler_ GUARDED_BY(signalMutex_);
   int signalCount_ GUARDED_BY(signalMutex_) = 0;
-  bool signalTerminationRequested_ GUARDED_BY(signalMutex_) = false;
 };

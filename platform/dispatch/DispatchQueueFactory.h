@@ -17,7 +17,8 @@ class DispatchQueueFactory {
   static std::shared_ptr<DispatchQueue> make(std::string label);
 
   // Installs `maker` (empty restores the default) and returns the one it
-  // replaces (empty when that was the default). Any thread.
+  // replaces (empty when that was the default). A maker that returns null
+  // gets the default queue instead. Any thread.
   static Maker exchange(Maker maker);
 };
 
