@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -36,6 +37,11 @@ class FlutterBasicMessageChannel {
   FlutterBasicMessageChannel(std::string name, FlutterBinaryMessenger& messenger,
                              const FlutterMessageCodec& codec);
 
+  // The same, sharing `name` (not null) instead of copying it: for senders that
+  // make a channel per message.
+  FlutterBasicMessageChannel(std::shared_ptr<const std::string> name,
+                             FlutterBinaryMessenger& messenger, const FlutterMessageCodec& codec);
+
   // Installs `handler` for this channel's name, replacing any earlier one; an
   // empty handler removes it. Any thread.
   void setMessageHandler(FlutterMessageHandler handler);
@@ -45,10 +51,10 @@ class FlutterBasicMessageChannel {
   // and its callback gets nullopt on the main thread. Any thread.
   void sendMessage(const CodecValue& message, FlutterReply callback = {});
 
-  const std::string& name() const { return name_; }
+  const std::string& name() const { return *name_; }
 
  private:
-  std::string name_;
+  std::shared_ptr<const std::string> name_;
   FlutterBinaryMessenger& messenger_;
   const FlutterMessageCodec& codec_;
 };

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -136,7 +137,7 @@ TEST_F(FlutterBasicMessageChannelReceiveTest,
 class FlutterBasicMessageChannelSendTest : public testing::Test {
  protected:
   void hostSends(const CodecValue& message) {
-    FlutterBasicMessageChannel channel(kChannel, engine_.binaryMessenger(), textCodec());
+    FlutterBasicMessageChannel channel(channelName_, engine_.binaryMessenger(), textCodec());
     channel.sendMessage(message, [this](std::optional<CodecValue> reply) {
       replies_.add(describe(reply) + (MainRunLoop::shared().isMainThread() ? "" : " off main"));
     });
@@ -150,6 +151,9 @@ class FlutterBasicMessageChannelSendTest : public testing::Test {
   }
 
   static constexpr const char* kChannel = "test.send";
+  // Shared, as a sender making one channel per event holds it.
+  const std::shared_ptr<const std::string> channelName_ =
+      std::make_shared<const std::string>(kChannel);
   TestRecorder<std::string> replies_;
   TestRecorder<std::string> uiReceived_;
   FlutterEngine engine_;
