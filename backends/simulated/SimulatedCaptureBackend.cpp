@@ -693,6 +693,12 @@ void SimulatedCaptureBackend::runPacer() {
     std::vector<Due> due;
     const auto now = Clock::now();
     for (auto& source : pacedSources_) {
+      // After a stall (a suspended machine, a stopped debugger) start afresh
+      // rather than burst out every missed buffer at once.
+      if (now - source->deadline() > std::chrono::seconds(1)) {
+        source->start = now;
+        source->count = 0;
+      }
       if (source->deadline() <= now) due.push_back({source->targets, source->produce()});
     }
     // Handed over without our lock: posting takes the queues' locks, and the
