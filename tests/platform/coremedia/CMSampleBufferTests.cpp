@@ -9,12 +9,6 @@
 
 namespace {
 
-AudioStreamBasicDescription floatDescription(double rate, UInt32 channels, bool nonInterleaved) {
-  AudioStreamBasicDescription asbd;
-  FillOutASBDForLPCM(asbd, rate, channels, 32, 32, true, false, nonInterleaved);
-  return asbd;
-}
-
 std::vector<float> floatsAt(const AudioBuffer& buffer) {
   std::vector<float> values(buffer.mDataByteSize / sizeof(float));
   std::memcpy(values.data(), buffer.mData, buffer.mDataByteSize);
@@ -57,20 +51,6 @@ TEST_F(CMSampleBufferAudioBufferListTest, RetainedBlockKeepsTheBytesAfterTheSamp
   EXPECT_EQ(floatsAt(list.mBuffers[0]), (std::vector<float>{0.25f, -0.5f}));
 }
 
-TEST_F(CMSampleBufferAudioBufferListTest, InterleavedBufferCarriesEveryChannel) {
-  const auto asbd = floatDescription(44100, 6, false);
-  const auto sbuf =
-      CMSampleBufferCreateWithAudioBuffers(asbd, {std::vector<std::uint8_t>(6 * 4 * 10)});
-  AudioBufferList list;
-  CMBlockBufferRef block;
-  ASSERT_EQ(CMSampleBufferGetAudioBufferListWithRetainedBlockBuffer(sbuf, &list, nullptr, nullptr,
-                                                                    0, &block),
-            noErr);
-  ASSERT_EQ(list.mBuffers.size(), 1u);
-  EXPECT_EQ(list.mBuffers[0].mNumberChannels, 6u);
-  EXPECT_EQ(CMSampleBufferGetNumSamples(sbuf), 10);
-}
-
 struct RefusalCase {
   const char* name;
   CMSampleBufferRef sbuf;
@@ -106,14 +86,5 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusalCase{"VideoFrame", CMSampleBufferCreateVideoFrame(),
                                   kCMSampleBufferError_InvalidMediaTypeForOperation}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST(CMSampleBufferValidityTest, InvalidatedCopyKeepsTheDataButIsNotValid) {
-  const auto source = CMSampleBufferCreateWithFloat32Channels(48000, {{1, 2}});
-  const auto invalid = CMSampleBufferCreateInvalidated(source);
-  EXPECT_TRUE(CMSampleBufferIsValid(source));
-  EXPECT_FALSE(CMSampleBufferIsValid(invalid));
-  EXPECT_FALSE(CMSampleBufferIsValid(nullptr));
-  EXPECT_EQ(CMSampleBufferGetDataBuffer(invalid), CMSampleBufferGetDataBuffer(source));
-}
 
 }  // namespace
