@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <sys/types.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -108,7 +109,7 @@ class PulsePlayer {
  public:
   PulsePlayer(const PulseTestServer& server, const std::string& sink, const std::string& file)
       : thread_([&server, sink, file] {
-          server.shell("paplay --latency-msec=20 -d '" + sink + "' '" + file + "'");
+          server.shell("paplay --latency-msec=100 -d '" + sink + "' '" + file + "'");
         }) {}
   ~PulsePlayer() { thread_.join(); }
   PulsePlayer(const PulsePlayer&) = delete;
@@ -195,28 +196,23 @@ inline float peak(const std::vector<float>& samples, size_t begin = 0, size_t en
   return result;
 }
 
-// Frequency from rising zero crossings, counted between the first and the last
-// sample louder than `gate` (so leading and trailing silence do not count).
+// Frequency from the median period between rising zero crossings (placed by
+// linear interpolation) among samples louder than `gate`. The median ignores
+// the gaps a player under load leaves in its output.
 inline double dominantFrequency(const std::vector<float>& samples, double rate, float gate = 0.1f) {
-  size_t loudFirst = SIZE_MAX, loudLast = 0;
-  for (size_t i = 0; i < samples.size(); ++i) {
-    if (std::fabs(samples[i]) < gate) continue;
-    loudFirst = std::min(loudFirst, i);
-    loudLast = i;
-  }
-  size_t first = SIZE_MAX, last = 0, crossings = 0;
-  for (size_t i = loudFirst + 1; loudFirst != SIZE_MAX && i <= loudLast; ++i) {
+  std::vector<double> crossings;
+  for (size_t i = 1; i < samples.size(); ++i) {
     if (samples[i - 1] < 0 && samples[i] >= 0) {
-      if (first == SIZE_MAX) {
-        first = i;
-      } else {
-        ++crossings;
-      }
-      last = i;
+      const bool loud = i >= 8 && peak(samples, i - 8, i + 8) >= gate;
+      if (loud) crossings.push_back(i - 1 + samples[i - 1] / (samples[i - 1] - samples[i]));
     }
   }
-  if (first == SIZE_MAX || last <= first) return 0;
-  return crossings * rate / static_cast<double>(last - first);
+  if (crossings.size() < 3) return 0;
+  std::vector<double> periods;
+  for (size_t i = 1; i < crossings.size(); ++i) periods.push_back(crossings[i] - crossings[i - 1]);
+  std::nth_element(periods.begin(), periods.begin() + periods.size() / 2, periods.end());
+  const double period = periods[periods.size() / 2];
+  return period > 0 ? rate / period : 0;
 }
 
 // RMS of each `window`-sample window.
