@@ -188,7 +188,9 @@ class HostCallReply {
   }
 
   ChannelName channel_;
-  FlutterBinaryReply reply_;
+  FlutterBinaryReply reply_;  // called once, by whoever wins answered_
+  // Atomic rather than locked: the handler and a completion on another thread
+  // may race to answer, and only the winner of the exchange touches reply_.
   std::atomic<bool> answered_{false};
 };
 
