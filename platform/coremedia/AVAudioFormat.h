@@ -55,12 +55,13 @@ class AVAudioFormat {
   bool isInterleaved() const {
     return (asbd_.mFormatFlags & kAudioFormatFlagIsNonInterleaved) == 0;
   }
-  // Float32 and non-interleaved.
+  // Float32 and non-interleaved. Any thread.
   bool isStandard() const {
     return commonFormat_ == AVAudioCommonFormat::AVAudioPCMFormatFloat32 && !isInterleaved();
   }
   const AudioStreamBasicDescription& streamDescription() const { return asbd_; }
   // Bytes of one sample of one channel for the common formats; 0 for others.
+  // Any thread.
   std::uint32_t bytesPerSample() const;
 
   AVAudioFormat(AVAudioCommonFormat commonFormat, const AudioStreamBasicDescription& asbd)

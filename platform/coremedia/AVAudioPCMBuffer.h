@@ -40,9 +40,11 @@ class AVAudioPCMBuffer {
   AVAudioFrameCount frameLength() const { return frameLength_; }
   AVAudioFrameCount frameCapacity() const { return frameLength_; }
   // Elements between one frame's sample of a channel and the next frame's.
+  // Any thread.
   std::size_t stride() const { return stride_; }
 
-  // One pointer per channel, or null when the format is not that common format.
+  // One pointer per channel, or null when the format is not that common
+  // format. Any thread.
   float* const* floatChannelData() const;
   std::int16_t* const* int16ChannelData() const;
   std::int32_t* const* int32ChannelData() const;

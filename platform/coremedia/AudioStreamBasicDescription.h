@@ -2,10 +2,6 @@
 
 #include "platform/coremedia/CoreMediaTypes.h"
 
-// The layout of a linear-PCM audio stream: rate in Hz, per-frame and per-packet
-// byte sizes, channel count and sample kind (flags). A plain value.
-// Thread affinity: none (a value; copy it freely between threads).
-
 using AudioFormatID = UInt32;
 using AudioFormatFlags = UInt32;
 
@@ -20,6 +16,9 @@ inline constexpr AudioFormatFlags kAudioFormatFlagIsNonInterleaved = 1u << 5;
 inline constexpr AudioFormatFlags kAudioFormatFlagsNativeFloatPacked =
     kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked;
 
+// The layout of a linear-PCM audio stream: rate in Hz, per-frame and per-packet
+// byte sizes, channel count and sample kind (flags). A plain value.
+// Thread affinity: none (a value; copy it freely between threads).
 struct AudioStreamBasicDescription {
   Float64 mSampleRate = 0;
   AudioFormatID mFormatID = 0;

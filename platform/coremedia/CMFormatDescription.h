@@ -6,14 +6,13 @@
 
 #include "platform/coremedia/AudioStreamBasicDescription.h"
 
-// What a sample buffer carries: its media type and, for audio, the stream
-// description. Immutable after creation.
-// Thread affinity: any thread (shared read-only as CMFormatDescriptionRef).
-
 using CMMediaType = std::uint32_t;
 inline constexpr CMMediaType kCMMediaType_Audio = 0x736F756E;  // 'soun'
 inline constexpr CMMediaType kCMMediaType_Video = 0x76696465;  // 'vide'
 
+// What a sample buffer carries: its media type and, for audio, the stream
+// description. Immutable after creation.
+// Thread affinity: any thread (shared read-only as CMFormatDescriptionRef).
 class CMFormatDescription {
  public:
   CMFormatDescription(CMMediaType mediaType,
