@@ -32,6 +32,9 @@ template <class... F>
 struct Overloaded : F... {
   using F::operator()...;
 };
+// clang 14 does not deduce aggregate template arguments without a guide.
+template <class... F>
+Overloaded(F...) -> Overloaded<F...>;
 
 std::string bytesToHex(std::span<const std::uint8_t> bytes) {
   std::string hex;
@@ -142,9 +145,9 @@ Json stringJson(const std::string& text) {
     json["v"] = text;
     return json;
   }
-  // Kept readable with replacement characters, and exact in "hex".
-  json["v"] = Json(text).dump(-1, ' ', false, Json::error_handler_t::replace);
-  json["v"] = Json::parse(json["v"].get<std::string>());
+  // Kept readable in "v" and exact in "hex". Dumping with replace gives a JSON
+  // string literal with U+FFFD for each bad byte; parsing it back gives that text.
+  json["v"] = Json::parse(Json(text).dump(-1, ' ', false, Json::error_handler_t::replace));
   json["hex"] = bytesToHex({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
   return json;
 }
@@ -275,12 +278,12 @@ class Parser {
     if (tag == "int32list") {
       onlyKeys(json, path, {"v"});
       return typedList<std::int32_t>(
-          json, path, "v", [this](const Json& j, const std::string& p) { return int32(j, p); });
+          json, path, "v", [](const Json& j, const std::string& p) { return int32(j, p); });
     }
     if (tag == "int64list") {
       onlyKeys(json, path, {"v"});
       return typedList<std::int64_t>(
-          json, path, "v", [this](const Json& j, const std::string& p) { return int64(j, p); });
+          json, path, "v", [](const Json& j, const std::string& p) { return int64(j, p); });
     }
     if (tag == "float32list") return floatList<float, std::uint32_t>(json, path);
     if (tag == "float64list") return floatList<double, std::uint64_t>(json, path);
