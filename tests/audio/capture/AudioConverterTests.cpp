@@ -165,7 +165,7 @@ TEST_F(AudioConverterExamplesTest, SixteenKilohertzPassesThroughUnchanged) {
   for (std::size_t i = 0; i < out.size(); ++i) ASSERT_EQ(out[i], 0.001f * i);
 }
 
-TEST_F(AudioConverterExamplesTest, IntegerExtremesScaleAsSpecified) {
+TEST_F(AudioConverterExamplesTest, IntegerExtremesScaleByTheirFixedDivisors) {
   AudioStreamBasicDescription asbd16;
   FillOutASBDForLPCM(asbd16, 16000, 1, 16, 16, false, false, true);
   std::vector<std::uint8_t> bytes16(4);
