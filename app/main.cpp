@@ -1,0 +1,73 @@
+// harkwell: the native host, with the console UI standing in for the Flutter UI.
+//   harkwell [--backend simulated|pulse] [--list] [--source input|output[:ID]]
+//            [--seconds S] [--wav PATH] [--trace]
+// Standard output carries only the host's own log lines; everything the UI
+// and the start-up say goes to standard error. The exit status is the UI's
+// verdict (0: done; 1: a failure; 2: an unusable command line or source).
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "app/AppDelegate.h"
+#include "app/BackendChoice.h"
+#include "app/MainFlutterWindow.h"
+#include "platform/appkit/NSApplication.h"
+#include "platform/appkit/NSApplicationMain.h"
+#include "platform/appkit/NSClassRegistry.h"
+#include "platform/capture/CaptureBackend.h"
+#include "platform/flutter/FlutterEngine.h"
+#include "ui/ConsoleOptions.h"
+#include "ui/ConsoleUi.h"
+
+namespace {
+
+void say(const std::string& text) {
+  const std::string line = "harkwell: " + text + "\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  using namespace harkwell;
+
+  ConsoleOptions options;
+  if (const std::optional<int> status = parseConsoleOptions(argc, argv, options)) return *status;
+
+  // Chosen before the window wakes, so that the host only ever sees one backend.
+  const BackendChoice choice =
+      chooseBackend(options.backend, std::getenv("HARKWELL_AUDIO_BACKEND"), pulseAudioProbe());
+  if (!choice.backend) {
+    say(choice.error);
+    return ConsoleUi::failureExitStatus;
+  }
+  say("audio backend: " + choice.description);
+  CaptureBackend::setCurrent(choice.backend);
+
+  // Explicitly, so that the linker keeps both classes of the main interface.
+  NSClassRegistry::registerClass<AppDelegate>("AppDelegate");
+  NSClassRegistry::registerClass<MainFlutterWindow>("MainFlutterWindow");
+
+  ConsoleUi::Settings settings;
+  settings.output = stderr;
+  settings.terminal = ::isatty(STDERR_FILENO) == 1;
+  // Kept by the engine's UI program and by the signal handler for the life of
+  // the process; the UI outlives the engine, which is never destroyed.
+  auto ui = std::make_shared<ConsoleUi>(
+      options, [](int status) { NSApplication::shared().terminate(status); }, settings);
+  FlutterEngine::setDefaultUiProgram([ui](FlutterUiSide& side) { ui->run(side); });
+
+  // The first Ctrl-C goes to the UI, which ends a capture cleanly; a second one
+  // is left to the application, which then exits at once.
+  NSApplication::shared().setTerminationRequestHandler([ui](int /*signalNumber*/, int count) {
+    if (count > 1) return false;
+    ui->interrupt();
+    return true;
+  });
+
+  return NSApplicationMain(argc, const_cast<const char**>(argv));
+}

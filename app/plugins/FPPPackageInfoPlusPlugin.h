@@ -1,0 +1,17 @@
+#pragma once
+
+#include "app/plugins/PluginRegistrationLog.h"
+#include "platform/flutter/FlutterPluginRegistrar.h"
+
+// Stand-in for the plug-in of the package_info_plus framework: the host only registers
+// it, so it accepts the registrar and records the registration.
+// Thread affinity: main thread.
+class FPPPackageInfoPlusPlugin {
+ public:
+  static constexpr const char* moduleName = "package_info_plus";
+
+  // Main thread.
+  static void registerWithRegistrar(FlutterPluginRegistrar& registrar) {
+    PluginRegistrationLog::shared().record("FPPPackageInfoPlusPlugin", registrar);
+  }
+};
