@@ -1,0 +1,368 @@
+#include "ui/ConsoleUi.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bridge/BridgeFlutterApi.h"
+#include "bridge/BridgeHostApiSetup.h"
+#include "platform/flutter/FlutterEngine.h"
+#include "tests/bridge/BridgeChannelTestSupport.h"
+
+namespace harkwell {
+namespace {
+
+using namespace std::chrono_literals;
+using test::FakeHostApi;
+
+const AudioDevice kDesk{"Desk Microphone", AudioDeviceType::input, "desk", true};
+const AudioDevice kHeadset{"Headset", AudioDeviceType::input, "headset", false};
+const AudioDevice kDisplay{"Display 1", AudioDeviceType::output, "1", true};
+
+NativeAudioEvent deviceEvent(const AudioDevice& device, NativeAudioEventType type,
+                             std::vector<double> samples = {}) {
+  NativeAudioEvent event{device.id, device.type, type, std::nullopt, std::nullopt};
+  if (type == NativeAudioEventType::deviceAudioData) {
+    event.audioData.emplace(samples.begin(), samples.end());
+  }
+  return event;
+}
+
+// Runs a ConsoleUi on an engine's UI side against a FakeHostApi behind the
+// real host channels, with a hand-driven clock and no ticker thread; the test
+// thread is the main thread and pumps it.
+class ConsoleUiFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "harkwell-ui-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    directory_ = pattern;
+    options_.wavPath = (directory_ / "capture.wav").string();
+    output_ = std::tmpfile();
+    ASSERT_NE(output_, nullptr);
+    api_->getDevicesDoes = [](AudioDeviceType type, GetDevicesCompletion completion) {
+      completion(Result<std::vector<AudioDevice>>::success(
+          type == AudioDeviceType::input ? std::vector<AudioDevice>{kDesk, kHeadset}
+                                         : std::vector<AudioDevice>{kDisplay}));
+    };
+    // The host's side of a capture: start, then whatever audio the test queued.
+    api_->listenDoes = [this](const AudioDevice& device) {
+      send(deviceEvent(device, NativeAudioEventType::deviceStart));
+      for (const auto& block : audioOnListen_) {
+        send(deviceEvent(device, NativeAudioEventType::deviceAudioData, block));
+      }
+    };
+    api_->unlistenDoes = [this](const AudioDevice& device) {
+      if (confirmStop_) send(deviceEvent(device, NativeAudioEventType::deviceStop));
+    };
+    BridgeHostApiSetup::setUp(engine_.binaryMessenger(), api_);
+  }
+
+  void TearDown() override {
+    if (output_ != nullptr) std::fclose(output_);
+    std::error_code ignored;
+    std::filesystem::remove_all(directory_, ignored);
+  }
+
+  void send(NativeAudioEvent event) { flutterApi_.onEvent(std::move(event), {}); }
+
+  // Starts the UI program on the UI thread, as the engine would.
+  void start() {
+    ConsoleUi::Settings settings;
+    settings.output = output_;
+    settings.now = [this] { return ConsoleUi::Clock::time_point(nowMs_.load() * 1ms); };
+    settings.tickInterval = 0ms;
+    ui_ = std::make_unique<ConsoleUi>(
+        options_, [this](int status) { statuses_.add(status); }, settings);
+    engine_.uiSide().post([this] { ui_->run(engine_.uiSide()); });
+  }
+
+  // Runs `work` on the UI thread and waits for it.
+  void onUi(std::function<void()> work) {
+    test::TestSignal done;
+    engine_.uiSide().post([&] {
+      work();
+      done.notify();
+    });
+    ASSERT_TRUE(done.wait());
+  }
+
+  void advanceAndTick(std::chrono::milliseconds by) {
+    nowMs_ += by.count();
+    onUi([this] { ui_->tick(); });
+  }
+
+  bool pumpUntilCalled(const std::string& call) {
+    return test::pumpMainUntil([&] {
+      for (const auto& made : api_->calls.values()) {
+        if (made == call) return true;
+      }
+      return false;
+    });
+  }
+
+  // The exit status the UI asked for, once it has.
+  int awaitStatus() {
+    EXPECT_TRUE(test::pumpMainUntil([&] { return statuses_.size() > 0; }));
+    test::pumpMainIdle();
+    EXPECT_EQ(statuses_.size(), 1u) << "the UI terminates once";
+    return statuses_.size() > 0 ? statuses_.values()[0] : -1;
+  }
+
+  std::string printed() {
+    onUi([] {});  // everything the UI wrote so far is flushed on its thread
+    std::fflush(output_);
+    std::rewind(output_);
+    std::string text;
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, output_)) text.append(buffer, n);
+    return text;
+  }
+
+  std::vector<float> wavSamples() {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(options_.wavPath.c_str(), SFM_READ, &info);
+    if (file == nullptr) return {};
+    std::vector<float> samples(static_cast<std::size_t>(info.frames));
+    sf_readf_float(file, samples.data(), info.frames);
+    sf_close(file);
+    return samples;
+  }
+
+  ConsoleOptions options_;
+  std::filesystem::path directory_;
+  std::FILE* output_ = nullptr;
+  std::atomic<std::int64_t> nowMs_{1000};
+  std::vector<std::vector<double>> audioOnListen_;
+  bool confirmStop_ = true;
+  test::TestRecorder<int> statuses_;
+  std::shared_ptr<FakeHostApi> api_ = std::make_shared<FakeHostApi>();
+  // The UI outlives the engine that runs it: declared first, destroyed last.
+  std::unique_ptr<ConsoleUi> ui_;
+  FlutterEngine engine_;
+  BridgeFlutterApi flutterApi_{engine_.binaryMessenger()};
+};
+
+// At stake: --list tells the user both permissions and both lists, defaults
+// marked, and captures nothing.
+class ConsoleUiListTest : public ConsoleUiFixture {};
+
+TEST_F(ConsoleUiListTest, ShowsPermissionsAndBothListsThenEndsWithZero) {
+  options_.list = true;
+  start();
+  EXPECT_EQ(awaitStatus(), 0);
+  const std::string text = printed();
+  EXPECT_NE(text.find("Permissions: microphone granted, system audio (screen capture) granted"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("  * desk  Desk Microphone  (default)\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("    headset  Headset\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("  * 1  Display 1  (default)\n"), std::string::npos) << text;
+  EXPECT_EQ(api_->calls.values(),
+            (std::vector<std::string>{"checkPermission", "getDevices(0)", "getDevices(1)"}));
+  EXPECT_FALSE(std::filesystem::exists(options_.wavPath));
+}
+
+// At stake: a capture keeps every sample that arrives before deviceStop, ends
+// by unlistening once the requested length is reached, and reports truly.
+class ConsoleUiCaptureTest : public ConsoleUiFixture {};
+
+TEST_F(ConsoleUiCaptureTest, StopsAtTheRequestedLengthAndWritesEverySampleReceived) {
+  options_.seconds = 0.1;  // 1600 samples
+  audioOnListen_ = {std::vector<double>(1000, 0.5), std::vector<double>(1000, -0.25)};
+  start();
+  EXPECT_EQ(awaitStatus(), 0);
+
+  EXPECT_EQ(api_->calls.values(),
+            (std::vector<std::string>{"checkPermission", "getDevices(0)", "getDevices(1)",
+                                      "listen(desk)", "unlisten(desk)"}));
+  const std::vector<float> samples = wavSamples();
+  ASSERT_EQ(samples.size(), 2000u);
+  EXPECT_EQ(samples.front(), 0.5f);
+  EXPECT_EQ(samples.back(), -0.25f);
+  const std::string text = printed();
+  EXPECT_NE(text.find("samples:           2000\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("events received:   4 (2 with audio)"), std::string::npos) << text;
+  EXPECT_NE(text.find("peak:              -6.0 dBFS"), std::string::npos) << text;
+  EXPECT_NE(text.find("Wrote "), std::string::npos) << text;
+}
+
+TEST_F(ConsoleUiCaptureTest, CapturesTheNamedDisplay) {
+  options_.source = "output:1";
+  options_.seconds = 0.01;
+  audioOnListen_ = {std::vector<double>(160, 0.1)};
+  start();
+  EXPECT_EQ(awaitStatus(), 0);
+  EXPECT_TRUE(pumpUntilCalled("unlisten(1)"));
+  EXPECT_EQ(wavSamples().size(), 160u);
+}
+
+TEST_F(ConsoleUiCaptureTest, AudioOfAnotherSourceIsNotRecorded) {
+  options_.seconds = 0.01;
+  api_->listenDoes = [this](const AudioDevice& device) {
+    send(deviceEvent(device, NativeAudioEventType::deviceStart));
+    send(deviceEvent(kHeadset, NativeAudioEventType::deviceAudioData,
+                     std::vector<double>(160, 0.9)));
+    send(deviceEvent(device, NativeAudioEventType::deviceAudioData, std::vector<double>(160, 0.1)));
+  };
+  start();
+  EXPECT_EQ(awaitStatus(), 0);
+  const std::vector<float> samples = wavSamples();
+  ASSERT_EQ(samples.size(), 160u);
+  EXPECT_FLOAT_EQ(samples[0], 0.1f);
+}
+
+// At stake: a capture that cannot go on ends with a clear message and a
+// non-zero status, and Ctrl-C ends one cleanly; nothing hangs.
+class ConsoleUiEndingTest : public ConsoleUiFixture {};
+
+TEST_F(ConsoleUiEndingTest, NoAudioWithinTheTimeoutFailsAndLeavesNoFile) {
+  start();
+  ASSERT_TRUE(pumpUntilCalled("listen(desk)"));
+  advanceAndTick(2900ms);
+  EXPECT_EQ(statuses_.size(), 0u) << "still within the three seconds";
+  advanceAndTick(200ms);
+  EXPECT_EQ(awaitStatus(), ConsoleUi::failureExitStatus);
+  EXPECT_TRUE(pumpUntilCalled("unlisten(desk)"));
+  EXPECT_NE(printed().find("harkwell: no audio from Desk Microphone within 3 seconds"),
+            std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(options_.wavPath));
+}
+
+TEST_F(ConsoleUiEndingTest, AudioThatStopsArrivingEndsTheCaptureButKeepsWhatCame) {
+  options_.seconds = 0;
+  audioOnListen_ = {std::vector<double>(160, 0.1)};
+  start();
+  ASSERT_TRUE(pumpUntilCalled("listen(desk)"));
+  onUi([] {});  // the audio has been taken
+  advanceAndTick(3000ms);
+  EXPECT_EQ(awaitStatus(), ConsoleUi::failureExitStatus);
+  EXPECT_NE(printed().find("no audio for 3 seconds: ending the capture"), std::string::npos);
+  EXPECT_EQ(wavSamples().size(), 160u);
+}
+
+TEST_F(ConsoleUiEndingTest, CtrlCDuringAnOpenEndedCaptureStopsCleanlyAndWritesTheFile) {
+  options_.seconds = 0;
+  audioOnListen_ = {std::vector<double>(320, 0.1)};
+  start();
+  ASSERT_TRUE(pumpUntilCalled("listen(desk)"));
+  onUi([] {});
+  ui_->interrupt();
+  EXPECT_EQ(awaitStatus(), 0);
+  EXPECT_TRUE(pumpUntilCalled("unlisten(desk)"));
+  EXPECT_EQ(wavSamples().size(), 320u);
+}
+
+TEST_F(ConsoleUiEndingTest, CtrlCBeforeTheUiRunsGivesUpWithoutTalkingToTheHost) {
+  options_.seconds = 0;
+  ConsoleUi::Settings settings;
+  settings.output = output_;
+  settings.tickInterval = 0ms;
+  ui_ = std::make_unique<ConsoleUi>(
+      options_, [this](int status) { statuses_.add(status); }, settings);
+  ui_->interrupt();
+  engine_.uiSide().post([this] { ui_->run(engine_.uiSide()); });
+  EXPECT_EQ(awaitStatus(), ConsoleUi::interruptedExitStatus);
+  EXPECT_TRUE(api_->calls.values().empty());
+}
+
+TEST_F(ConsoleUiEndingTest, AStopTheHostNeverConfirmsEndsAfterTheTimeoutKeepingTheAudio) {
+  options_.seconds = 0.01;
+  confirmStop_ = false;
+  audioOnListen_ = {std::vector<double>(160, 0.1)};
+  start();
+  ASSERT_TRUE(pumpUntilCalled("unlisten(desk)"));
+  EXPECT_EQ(statuses_.size(), 0u);
+  advanceAndTick(3000ms);
+  EXPECT_EQ(awaitStatus(), 0);
+  EXPECT_NE(printed().find("did not confirm the stop"), std::string::npos);
+  EXPECT_EQ(wavSamples().size(), 160u);
+}
+
+// At stake: the UI refuses what it cannot do before it starts a capture.
+class ConsoleUiRefusalTest : public ConsoleUiFixture {};
+
+TEST_F(ConsoleUiRefusalTest, AMissingMicrophonePermissionFailsWithoutListening) {
+  api_->checkPermissionDoes = [](CheckPermissionCompletion completion) {
+    completion(Result<AudioPermission>::success(AudioPermission{true, false}));
+  };
+  start();
+  EXPECT_EQ(awaitStatus(), ConsoleUi::failureExitStatus);
+  EXPECT_NE(printed().find("harkwell: the microphone permission is missing"), std::string::npos);
+  EXPECT_EQ(api_->calls.size(), 3u);
+  EXPECT_FALSE(std::filesystem::exists(options_.wavPath));
+}
+
+TEST_F(ConsoleUiRefusalTest, AnUnknownDisplayIsAUsageErrorWithoutListening) {
+  options_.source = "output:42";
+  start();
+  EXPECT_EQ(awaitStatus(), usageExitStatus);
+  EXPECT_NE(printed().find("harkwell: unknown source 'output:42': no display has that id"),
+            std::string::npos);
+  EXPECT_EQ(api_->calls.size(), 3u);
+}
+
+TEST_F(ConsoleUiRefusalTest, AHostThatFailsACallIsReportedNotTrusted) {
+  api_->getDevicesDoes = [](AudioDeviceType, GetDevicesCompletion completion) {
+    completion(Result<std::vector<AudioDevice>>::failure(PigeonError("busy", "try later", {})));
+  };
+  start();
+  EXPECT_EQ(awaitStatus(), ConsoleUi::failureExitStatus);
+  EXPECT_NE(printed().find("cannot list the microphones: the host answered "
+                           "dev.flutter.pigeon.harkwell_bridge.BridgeHostApi.getDevices with the "
+                           "error busy: try later"),
+            std::string::npos)
+      << printed();
+}
+
+// At stake: the event channel is untrusted input; a malformed event is
+// answered with an error reply and ignored, and --trace shows both directions.
+class ConsoleUiChannelTest : public ConsoleUiFixture {};
+
+TEST_F(ConsoleUiChannelTest, AMalformedEventIsAnsweredWithAnErrorReply) {
+  options_.list = true;
+  start();
+  awaitStatus();
+  auto replies = std::make_shared<test::TestRecorder<std::optional<test::Bytes>>>();
+  engine_.binaryMessenger().sendOnChannel(
+      std::string(BridgeFlutterApi::channelPrefix), test::Bytes{0x0c, 0x01, 0x80, 0x07},
+      [replies](std::optional<test::Bytes> reply) { replies->add(std::move(reply)); });
+  ASSERT_TRUE(test::pumpMainUntil([&] { return replies->size() == 1; }));
+  const auto reply = replies->values()[0];
+  ASSERT_TRUE(reply.has_value());
+  const CodecValue decoded = test::decodeHostReply(*reply);
+  ASSERT_TRUE(decoded.is<CodecList>());
+  EXPECT_EQ(decoded.getIf<CodecList>()->size(), 3u);
+  EXPECT_NE(printed().find("ignoring an event that cannot be read"), std::string::npos);
+}
+
+TEST_F(ConsoleUiChannelTest, TraceShowsEveryMessageInBothDirectionsAsTaggedJson) {
+  options_.list = true;
+  options_.trace = true;
+  start();
+  awaitStatus();
+  const std::string text = printed();
+  EXPECT_NE(text.find("trace ui→host dev.flutter.pigeon.harkwell_bridge.BridgeHostApi."
+                      "checkPermission {\"t\":\"null\"}"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("trace host→ui reply dev.flutter.pigeon.harkwell_bridge.BridgeHostApi."
+                      "checkPermission {\"t\":\"list\",\"v\":[{\"t\":\"AudioPermission\""),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("trace ui→host dev.flutter.pigeon.harkwell_bridge.BridgeHostApi.getDevices "
+                      "{\"t\":\"list\",\"v\":[{\"t\":\"int32\",\"v\":1}]}"),
+            std::string::npos)
+      << text;
+}
+
+}  // namespace
+}  // namespace harkwell
