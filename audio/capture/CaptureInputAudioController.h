@@ -1,0 +1,75 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "audio/capture/AudioController.h"
+#include "audio/capture/AudioConverter.h"
+#include "bridge/BridgeFlutterApi.h"
+#include "platform/avfoundation/AVCaptureAudioDataOutput.h"
+#include "platform/avfoundation/AVCaptureDevice.h"
+#include "platform/avfoundation/AVCaptureDeviceInput.h"
+#include "platform/avfoundation/AVCaptureSession.h"
+#include "platform/dispatch/DispatchQueue.h"
+
+namespace harkwell {
+
+// Captures one microphone and sends each converted block to the UI as a
+// deviceAudioData event (type input) under the microphone's id. Asks the device
+// for lpcm, 1 channel, 16000 Hz; whatever it delivers is converted all the
+// same. Running means the capture session runs: the session already runs when
+// construction returns. Destruction stops the session; no capture callback runs
+// once the destructor has returned.
+// Thread affinity: construction, start(), stop(), isRunning() and destruction
+// on the registry's thread; captureOutput() on the queue "input-audio-<id>",
+// one buffer at a time, which alone uses the converter and sends events.
+class CaptureInputAudioController final : public AudioController,
+                                          public AVCaptureAudioDataOutputSampleBufferDelegate {
+ public:
+  // Opens `device` and starts capturing. Throws the NSError of opening the
+  // device (or of a session that refuses the input or output), leaving nothing
+  // running; std::invalid_argument for a null `flutterApi`. The controller keeps
+  // `flutterApi` for its lifetime. Registry thread.
+  CaptureInputAudioController(std::string id, const AVCaptureDevice& device,
+                              std::shared_ptr<BridgeFlutterApiProtocol> flutterApi);
+  ~CaptureInputAudioController() override;
+
+  // The registry holds controllers through shared_ptr; throws as the constructor.
+  // Registry thread.
+  static std::shared_ptr<CaptureInputAudioController> create(
+      std::string id, const AVCaptureDevice& device,
+      std::shared_ptr<BridgeFlutterApiProtocol> flutterApi);
+
+  CaptureInputAudioController(const CaptureInputAudioController&) = delete;
+  CaptureInputAudioController& operator=(const CaptureInputAudioController&) = delete;
+
+  // The capture session runs. Registry thread.
+  bool isRunning() const override;
+  // Runs the session again if it stopped; blocks until it runs or has failed.
+  // Registry thread.
+  void start() override;
+  // Stops the session if it runs; no event is sent once this returns.
+  // Registry thread.
+  void stop() override;
+
+  // One delivered buffer: converted, and sent unless it converts to nothing.
+  // Capture queue.
+  void captureOutput(AVCaptureAudioDataOutput& output, CMSampleBufferRef sampleBuffer,
+                     AVCaptureConnection& connection) override;
+
+  const std::string& id() const { return id_; }
+
+ private:
+  // Set by the constructor and never replaced; callbacks only read them.
+  const std::string id_;
+  const std::shared_ptr<DispatchQueue> queue_;
+  const AVCaptureDevice captureDevice_;
+  const std::shared_ptr<AVCaptureDeviceInput> captureInput_;
+  const std::shared_ptr<AVCaptureAudioDataOutput> captureOutput_;
+  const std::unique_ptr<AVCaptureSession> captureSession_;
+  // Used only on queue_.
+  AudioConverter converter_;
+  const std::shared_ptr<BridgeFlutterApiProtocol> flutterApi_;
+};
+
+}  // namespace harkwell
