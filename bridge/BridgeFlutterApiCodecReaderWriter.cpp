@@ -15,4 +15,13 @@ std::unique_ptr<FlutterStandardWriter> BridgeFlutterApiCodecReaderWriter::writer
   return std::make_unique<BridgeFlutterApiCodecWriter>(data);
 }
 
+void BridgeFlutterApiCodecReaderWriter::writeMessage(const CodecValue& message,
+                                                     std::vector<std::uint8_t>& data) const {
+  // The audio path sends [event] with hundreds of samples many times a
+  // second: one allocation for its bytes, none for the writer.
+  data.reserve(data.size() + BridgeFlutterApiCodecWriter::messageSizeBound(message));
+  BridgeFlutterApiCodecWriter writer(data);
+  writer.writeValue(message);
+}
+
 }  // namespace harkwell

@@ -19,6 +19,9 @@ class BridgeFlutterApiCodecReaderWriter : public FlutterStandardReaderWriter {
   // A BridgeFlutterApiCodecWriter appending to `data`. Any thread.
   std::unique_ptr<FlutterStandardWriter> writerWithData(
       std::vector<std::uint8_t>& data) const override;
+  // Writes with a BridgeFlutterApiCodecWriter on the stack, into a buffer sized
+  // once for an event message. Any thread.
+  void writeMessage(const CodecValue& message, std::vector<std::uint8_t>& data) const override;
 };
 
 }  // namespace harkwell

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+
 #include "platform/flutter/FlutterStandardWriter.h"
 
 namespace harkwell {
@@ -16,6 +18,10 @@ class BridgeFlutterApiCodecWriter : public FlutterStandardWriter {
 
   // Any thread.
   void writeValue(const CodecValue& value) override;
+
+  // At least the bytes that `message` takes when it is an event or a list of
+  // events (the event channel's messages); 0 for anything else. Any thread.
+  static std::size_t messageSizeBound(const CodecValue& message);
 };
 
 }  // namespace harkwell

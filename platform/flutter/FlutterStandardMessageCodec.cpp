@@ -26,7 +26,7 @@ const FlutterStandardMessageCodec& FlutterStandardMessageCodec::sharedInstance()
 std::vector<std::uint8_t> FlutterStandardMessageCodec::encode(const CodecValue& message) const {
   std::vector<std::uint8_t> bytes;
   // The writer must start on an empty buffer: alignment counts from byte 0.
-  readerWriter_->writerWithData(bytes)->writeValue(message);
+  readerWriter_->writeMessage(message, bytes);
   return bytes;
 }
 

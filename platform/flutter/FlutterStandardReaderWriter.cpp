@@ -9,3 +9,8 @@ std::unique_ptr<FlutterStandardWriter> FlutterStandardReaderWriter::writerWithDa
     std::vector<std::uint8_t>& data) const {
   return std::make_unique<FlutterStandardWriter>(data);
 }
+
+void FlutterStandardReaderWriter::writeMessage(const CodecValue& message,
+                                               std::vector<std::uint8_t>& data) const {
+  writerWithData(data)->writeValue(message);
+}

@@ -24,4 +24,9 @@ class FlutterStandardReaderWriter {
   // A writer appending to `data`, which must outlive it. Any thread.
   virtual std::unique_ptr<FlutterStandardWriter> writerWithData(
       std::vector<std::uint8_t>& data) const;
+  // Writes `message` as one whole message into `data` (empty) with a writer of
+  // this reader-writer. The default takes one from writerWithData; a subclass
+  // may write with its writer on the stack instead, so that a message costs no
+  // writer allocation. Any thread.
+  virtual void writeMessage(const CodecValue& message, std::vector<std::uint8_t>& data) const;
 };

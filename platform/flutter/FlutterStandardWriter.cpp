@@ -114,15 +114,38 @@ void FlutterStandardWriter::writeUTF8(std::string_view text) {
 void FlutterStandardWriter::writeListOfDoubles(std::span<const std::optional<double>> values) {
   writeByte(12);
   writeSize(values.size());
-  // Each double takes its type byte, padding to 8 and 8 bytes: at most 16.
-  reserveFor(data_, values.size() * 16);
-  for (const std::optional<double>& value : values) {
+  // One resize to the most the elements can take (a double: type byte, up to
+  // seven bytes of padding to a multiple of 8 from the message start, eight
+  // bytes; a null: one byte), plain stores, then a cut to what was written.
+  // The resize zero-fills, so the padding needs no stores of its own.
+  const std::size_t start = data_.size();
+  data_.resize(start + values.size() * 16);
+  std::uint8_t* const bytes = data_.data();
+  const std::size_t count = values.size();
+  std::size_t at = start;
+  std::size_t i = 0;
+  while (i < count) {
+    if (at % 8 == 0) {
+      // From an aligned position every present double takes exactly 16 bytes
+      // (type byte, seven zeros, value): no alignment arithmetic in the chain
+      // from one sample to the next. This is the loop that audio runs.
+      for (; i < count && values[i]; ++i, at += 16) {
+        bytes[at] = 6;
+        harkwell::wire::storeLittleEndian(bytes + at + 8, &*values[i], 1);
+      }
+      if (i == count) break;
+    }
+    const std::optional<double>& value = values[i++];
     if (value) {
-      writeDouble(*value);
+      bytes[at] = 6;
+      at = (at + 8) & ~std::size_t{7};
+      harkwell::wire::storeLittleEndian(bytes + at, &*value, 1);
+      at += 8;
     } else {
-      writeByte(0);
+      bytes[at++] = 0;
     }
   }
+  data_.resize(at);
 }
 
 void FlutterStandardWriter::writeDouble(double value) {
