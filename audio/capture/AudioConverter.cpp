@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <numeric>
 #include <utility>
 
@@ -75,27 +77,149 @@ std::uint64_t scaledToInteger(double rate, int shift) {
 
 }  // namespace
 
-std::vector<float> AudioConverter::convert(const CMSampleBufferRef& buffer) {
-  const CMFormatDescriptionRef description = CMSampleBufferGetFormatDescription(buffer);
-  if (!description) return {};
-  const AudioStreamBasicDescription* asbd =
-      CMAudioFormatDescriptionGetStreamBasicDescription(description);
-  if (!asbd) return {};
-  const double sourceRate = asbd->mSampleRate;
-  // convertToPcmBuffer refuses rates outside the accepted range, so sourceRate
-  // is sane below.
+// Where convertToPcmBuffer's PCM buffer would point: one start per channel,
+// the stride and the frame count, and which of the three sample types the
+// starts hold.
+struct AudioConverter::PcmView {
+  AVAudioCommonFormat format = AVAudioCommonFormat::AVAudioOtherFormat;
+  AVAudioChannelCount channels = 0;
+  AVAudioFrameCount frames = 0;
+  vDSP_Stride stride = 1;
+  const std::uint8_t* starts[AVAudioFormat::maxChannelCount] = {};
+};
 
-  std::unique_ptr<AVAudioPCMBuffer> pcm = convertToPcmBuffer(buffer);
-  if (!pcm) return {};
-  std::vector<float> samples = convertToFloat32Array(*pcm);
-  pcm.reset();
+std::vector<float> AudioConverter::convert(const CMSampleBufferRef& buffer) {
+  std::vector<float> samples;
+  convert(buffer, samples);
+  return samples;
+}
+
+void AudioConverter::convert(const CMSampleBufferRef& buffer, std::vector<float>& samples) {
+  samples.clear();
+  // convert() runs once per delivered buffer; going through
+  // convertToPcmBuffer would allocate a buffer list, a format and a PCM buffer
+  // each time. viewPcm applies the same checks and yields the same channel
+  // starts without any of them; the mixdown below is convertToFloat32Array's,
+  // step for step, into buffers kept between calls.
+  PcmView view;
+  if (!viewPcm(buffer, view)) return;
+  const double sourceRate = cachedDescription_.mSampleRate;
+
+  // Integer channels are scaled in the scratch array and then added, float
+  // channels added as they are: the very operations of convertToFloat32Array.
+  const AVAudioFrameCount frames = view.frames;
+  std::vector<float>& mono = sourceRate == targetSampleRate ? samples : mono_;
+  mono.assign(frames, 0.0f);
+  for (AVAudioChannelCount channel = 0; channel < view.channels; ++channel) {
+    const std::uint8_t* start = view.starts[channel];
+    switch (view.format) {
+      case AVAudioCommonFormat::AVAudioPCMFormatFloat32:
+        vDSP_vadd(mono.data(), 1, reinterpret_cast<const float*>(start), view.stride, mono.data(),
+                  1, frames);
+        break;
+      case AVAudioCommonFormat::AVAudioPCMFormatInt16:
+        scratch_.resize(frames);
+        vDSP_vflt16(reinterpret_cast<const std::int16_t*>(start), view.stride, scratch_.data(), 1,
+                    frames);
+        vDSP_vsdiv(scratch_.data(), 1, &int16Divisor, scratch_.data(), 1, frames);
+        vDSP_vadd(scratch_.data(), 1, mono.data(), 1, mono.data(), 1, frames);
+        break;
+      case AVAudioCommonFormat::AVAudioPCMFormatInt32:
+        scratch_.resize(frames);
+        vDSP_vflt32(reinterpret_cast<const std::int32_t*>(start), view.stride, scratch_.data(), 1,
+                    frames);
+        vDSP_vsdiv(scratch_.data(), 1, &int32Divisor, scratch_.data(), 1, frames);
+        vDSP_vadd(scratch_.data(), 1, mono.data(), 1, mono.data(), 1, frames);
+        break;
+      default:
+        break;
+    }
+  }
+  if (view.channels > 0) {
+    const auto divisor = static_cast<float>(view.channels);
+    vDSP_vsdiv(mono.data(), 1, &divisor, mono.data(), 1, frames);
+  }
 
   if (sourceRate == targetSampleRate) {
     // A later buffer at another rate then starts a new stream.
     streamRate_ = sourceRate;
-    return samples;
+    return;
   }
-  return pick(samples, sourceRate);
+  pick(mono_, sourceRate, samples);
+}
+
+bool AudioConverter::viewPcm(const CMSampleBufferRef& buffer, PcmView& view) {
+  // The checks of CMSampleBufferGetAudioBufferListWithRetainedBlockBuffer.
+  if (!buffer || !buffer->isValid()) return false;
+  const CMFormatDescriptionRef& description = buffer->formatDescription();
+  if (description && description->mediaType() != kCMMediaType_Audio) return false;
+  const AudioStreamBasicDescription* asbd =
+      CMAudioFormatDescriptionGetStreamBasicDescription(description);
+  if (!asbd) return false;
+  const CMBlockBufferRef& block = buffer->dataBuffer();
+  if (!block) return false;
+
+  // convertToPcmBuffer's: accepted rate, a format from the description, one of
+  // the three sample types.
+  if (!isAcceptedSourceRate(asbd->mSampleRate)) return false;
+  if (!cachedFormat_ || !(cachedDescription_ == *asbd)) {
+    cachedFormat_ = AVAudioFormat::initWithStreamDescription(*asbd);
+    if (!cachedFormat_) return false;
+    cachedDescription_ = *asbd;
+  }
+  const AVAudioFormat& format = *cachedFormat_;
+  switch (format.commonFormat()) {
+    case AVAudioCommonFormat::AVAudioPCMFormatFloat32:
+    case AVAudioCommonFormat::AVAudioPCMFormatInt16:
+    case AVAudioCommonFormat::AVAudioPCMFormatInt32:
+      break;
+    default:
+      return false;
+  }
+
+  // AVAudioPCMBuffer::initWithPCMFormat's: the buffers match the layout, hold
+  // whole frames of equal length, and are aligned for the sample type.
+  const AVAudioChannelCount channels = format.channelCount();
+  const bool interleaved = format.isInterleaved();
+  const std::size_t expectedBuffers = interleaved ? 1 : channels;
+  const UInt32 channelsPerBuffer = interleaved ? channels : 1;
+  const auto& slices = buffer->audioBuffers();
+  if (channels == 0 || channels > AVAudioFormat::maxChannelCount ||
+      slices.size() != expectedBuffers) {
+    return false;
+  }
+  const std::uint32_t sampleBytes = format.bytesPerSample();
+  const std::uint64_t frameBytes = static_cast<std::uint64_t>(sampleBytes) * channelsPerBuffer;
+  if (frameBytes == 0) return false;
+  const UInt32 byteSize = slices.front().byteSize;
+  if (byteSize % frameBytes != 0) return false;
+  const std::uint64_t frames = byteSize / frameBytes;
+  if (frames > std::numeric_limits<AVAudioFrameCount>::max()) return false;
+  const std::uint8_t* base = block->data();
+  for (const CMSampleBuffer::AudioBufferSlice& slice : slices) {
+    if (slice.numberChannels != channelsPerBuffer || slice.byteSize != byteSize) return false;
+    const std::uint8_t* data = base + slice.offset;
+    if (byteSize != 0 &&
+        (data == nullptr || reinterpret_cast<std::uintptr_t>(data) % sampleBytes != 0)) {
+      return false;
+    }
+  }
+  // convertToPcmBuffer's last check: the bytes hold exactly the frame count.
+  if (static_cast<CMItemCount>(frames) != buffer->numSamples()) return false;
+
+  view.format = format.commonFormat();
+  view.channels = channels;
+  view.frames = static_cast<AVAudioFrameCount>(frames);
+  view.stride = interleaved ? static_cast<vDSP_Stride>(channels) : 1;
+  for (AVAudioChannelCount k = 0; k < channels; ++k) {
+    if (interleaved) {
+      const std::uint8_t* first = base + slices.front().offset;
+      view.starts[k] = first == nullptr ? nullptr : first + std::size_t{k} * sampleBytes;
+    } else {
+      view.starts[k] = base + slices[k].offset;
+    }
+  }
+  return true;
 }
 
 // Picking position across buffers. The first buffer of a stream is picked with
@@ -107,7 +231,9 @@ std::vector<float> AudioConverter::convert(const CMSampleBufferRef& buffer) {
 // to integers, then reduced). Counts stay within 2^64 for centuries and the
 // products within 128 bits, so nothing is ever rounded. The handover may skip
 // or repeat no frame: output j continues at the count already produced.
-std::vector<float> AudioConverter::pick(const std::vector<float>& samples, double sourceRate) {
+void AudioConverter::pick(const std::vector<float>& samples, double sourceRate,
+                          std::vector<float>& out) {
+  out.clear();
   if (sourceRate != streamRate_) {
     std::uint64_t p = 0;
     std::uint64_t q = 0;
@@ -115,7 +241,7 @@ std::vector<float> AudioConverter::pick(const std::vector<float>& samples, doubl
       p = scaledToInteger(sourceRate, shift);
       q = scaledToInteger(targetSampleRate, shift);
     }
-    if (p == 0 || q == 0) return {};  // Outside the accepted range; convert() rules this out.
+    if (p == 0 || q == 0) return;  // Outside the accepted range; convert() rules this out.
     const std::uint64_t divisor = std::gcd(p, q);
     stepNumerator_ = p / divisor;
     stepDenominator_ = q / divisor;
@@ -125,17 +251,17 @@ std::vector<float> AudioConverter::pick(const std::vector<float>& samples, doubl
   }
 
   const std::size_t n = samples.size();
-  if (n == 0) return {};
+  if (n == 0) return;
 
   if (streamFrames_ == 0) {
     const float from = static_cast<float>(sourceRate);
     const float to = static_cast<float>(targetSampleRate);
-    std::vector<float> out(floatOutputLength(n, from, to));
+    out.assign(floatOutputLength(n, from, to), 0.0f);
     // Values the loop never reaches would be silence that is not in the input.
     out.resize(pickWithFloatStep(samples, from, to, out));
     streamFrames_ = n;
     streamOutputs_ = out.size();
-    return out;
+    return;
   }
 
   const UInt128 p = stepNumerator_;
@@ -149,10 +275,10 @@ std::vector<float> AudioConverter::pick(const std::vector<float>& samples, doubl
   // that belonged to it are gone; continue at this buffer's first one.
   const std::uint64_t first = std::max(streamOutputs_, firstInBuffer);
   streamFrames_ += n;
-  if (end <= first) return {};
+  if (end <= first) return;
   streamOutputs_ = end;
 
-  std::vector<float> out(end - first);
+  out.resize(end - first);
   // Walk index + remainder / q by the integer and fractional parts of p / q.
   const UInt128 offset = static_cast<UInt128>(first) * p - startNumerator;
   auto index = static_cast<std::uint64_t>(offset / q);
@@ -173,7 +299,6 @@ std::vector<float> AudioConverter::pick(const std::vector<float>& samples, doubl
       ++index;
     }
   }
-  return out;
 }
 
 std::unique_ptr<AVAudioPCMBuffer> AudioConverter::convertToPcmBuffer(

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/coremedia/AVAudioFormat.h"
 #include "platform/coremedia/AVAudioPCMBuffer.h"
 #include "platform/coremedia/CMSampleBuffer.h"
 
@@ -35,6 +36,11 @@ class AudioConverter {
   // buffer cannot be converted. Capture queue.
   std::vector<float> convert(const CMSampleBufferRef& buffer);
 
+  // The same into `samples`, whose capacity is reused: a caller that keeps
+  // the vector converts without allocating once it is large enough. Capture
+  // queue.
+  void convert(const CMSampleBufferRef& buffer, std::vector<float>& samples);
+
   // A PCM view over the buffer's bytes in the delivered layout, holding the
   // bytes alive; null when the buffer is invalid, has no usable stream
   // description (or its rate is outside the accepted range), is not
@@ -55,8 +61,23 @@ class AudioConverter {
                                      float toSampleRate);
 
  private:
-  // Picks this buffer's share of the stream's output. Capture queue.
-  std::vector<float> pick(const std::vector<float>& samples, double sourceRate);
+  struct PcmView;
+
+  // What convertToPcmBuffer would make of `buffer`, as a view on the stack:
+  // the same checks, in the same layouts, without allocating. False where
+  // convertToPcmBuffer gives null. Capture queue (uses the format cache).
+  bool viewPcm(const CMSampleBufferRef& buffer, PcmView& view);
+
+  // Picks this buffer's share of the stream's output into `out`. Capture queue.
+  void pick(const std::vector<float>& samples, double sourceRate, std::vector<float>& out);
+
+  // The last stream description seen and its format, so that a stream of
+  // buffers in one format makes that format once. Capture queue.
+  AudioStreamBasicDescription cachedDescription_{};
+  std::shared_ptr<const AVAudioFormat> cachedFormat_;
+  // The mixed-down buffer and the integer scratch, kept between buffers.
+  std::vector<float> mono_;
+  std::vector<float> scratch_;
 
   // The current stream: its source rate, and the exact ratio sourceRate /
   // targetSampleRate as stepNumerator_ / stepDenominator_ (see the .cpp).
