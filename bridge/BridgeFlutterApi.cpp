@@ -102,7 +102,8 @@ const FlutterMessageCodec& BridgeFlutterApi::codec() {
 void BridgeFlutterApi::onEvent(NativeAudioEvent event, EventCompletion completion) {
   // Called on capture queues: nothing may be thrown back at them.
   try {
-    FlutterBasicMessageChannel channel(*channelName_, binaryMessenger_, codec());
+    // The channel shares the stored name: a channel per event, no copy of it.
+    FlutterBasicMessageChannel channel(channelName_, binaryMessenger_, codec());
     // The event is moved into the message and encoded straight from there.
     CodecList message;
     message.emplace_back(CodecCustomValue::make(std::move(event)));

@@ -61,21 +61,21 @@ void FlutterBasicMessageChannel::sendMessage(const CodecValue& message, FlutterR
     return;
   }
   if (!callback) {
-    messenger_.sendOnChannel(*name_, std::move(encoded), {});
+    messenger_.sendOnNamedChannel(name_, std::move(encoded), {});
     return;
   }
   // The reply is decoded where it is delivered; the closure holds no reference
   // to this channel, which is often dropped right after the send.
-  messenger_.sendOnChannel(*name_, std::move(encoded),
-                           [codec = &codec_, callback = std::move(callback)](
-                               std::optional<std::vector<std::uint8_t>> reply) {
-                             if (!reply) {
-                               callback(std::nullopt);
-                               return;
-                             }
-                             CodecDecodeResult decoded = codec->decode(*reply);
-                             if (!decoded.ok())
-                               logFlutterDiagnostic("undecodable reply: " + decoded.error);
-                             callback(std::move(decoded.value));
-                           });
+  messenger_.sendOnNamedChannel(name_, std::move(encoded),
+                                [codec = &codec_, callback = std::move(callback)](
+                                    std::optional<std::vector<std::uint8_t>> reply) {
+                                  if (!reply) {
+                                    callback(std::nullopt);
+                                    return;
+                                  }
+                                  CodecDecodeResult decoded = codec->decode(*reply);
+                                  if (!decoded.ok())
+                                    logFlutterDiagnostic("undecodable reply: " + decoded.error);
+                                  callback(std::move(decoded.value));
+                                });
 }

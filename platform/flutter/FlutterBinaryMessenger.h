@@ -2,8 +2,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Raw reply to a message: nullopt when nobody handled the channel (a null
@@ -27,6 +29,14 @@ class FlutterBinaryMessenger {
   // once with the UI's reply, or with nullopt when the UI handles nothing there.
   virtual void sendOnChannel(const std::string& channel, std::vector<std::uint8_t> message,
                              FlutterBinaryReply callback) = 0;
+
+  // The same, for a sender that keeps its channel's name (a channel object):
+  // a messenger that carries the name along may share it instead of copying
+  // it per message. By default forwards to sendOnChannel.
+  virtual void sendOnNamedChannel(std::shared_ptr<const std::string> channel,
+                                  std::vector<std::uint8_t> message, FlutterBinaryReply callback) {
+    sendOnChannel(*channel, std::move(message), std::move(callback));
+  }
 
   // Installs the host's handler for `channel`, replacing any earlier one; an
   // empty handler removes it.

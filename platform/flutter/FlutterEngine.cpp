@@ -20,6 +20,11 @@ class HostMessenger final : public FlutterBinaryMessenger {
     router_.send(FlutterSide::ui, channel, std::move(message), std::move(callback));
   }
 
+  void sendOnNamedChannel(std::shared_ptr<const std::string> channel,
+                          std::vector<std::uint8_t> message, FlutterBinaryReply callback) override {
+    router_.send(FlutterSide::ui, std::move(channel), std::move(message), std::move(callback));
+  }
+
   void setMessageHandlerOnChannel(const std::string& channel,
                                   FlutterBinaryMessageHandler handler) override {
     router_.setHandler(FlutterSide::host, channel, std::move(handler));

@@ -14,6 +14,19 @@ FlutterSide otherSide(FlutterSide side) {
   return side == FlutterSide::host ? FlutterSide::ui : FlutterSide::host;
 }
 
+const std::string& nameOf(const std::string& channel) {
+  return channel;
+}
+const std::string& nameOf(const std::shared_ptr<const std::string>& channel) {
+  return *channel;
+}
+std::string ownedName(std::string&& channel) {
+  return std::move(channel);
+}
+std::string ownedName(const std::shared_ptr<const std::string>& channel) {
+  return *channel;
+}
+
 }  // namespace
 
 // The state behind one reply function: shared by every copy of it, so that the
@@ -111,6 +124,16 @@ void FlutterMessageRouter::send(FlutterSide to, const std::string& channel,
   });
 }
 
+void FlutterMessageRouter::send(FlutterSide to, std::shared_ptr<const std::string> channel,
+                                std::vector<std::uint8_t> message, FlutterBinaryReply callback) {
+  // As above; the audio path sends here, many times a second, so the name
+  // travels shared rather than copied.
+  dispatch(to, [channel = std::move(channel), message = std::move(message),
+                callback = std::move(callback), to](FlutterMessageRouter& router) mutable {
+    router.deliver(to, std::move(channel), std::move(message), std::move(callback));
+  });
+}
+
 void FlutterMessageRouter::post(FlutterSide side, std::function<void()> work) {
   dispatch(side, [work = std::move(work)](FlutterMessageRouter&) { work(); });
 }
@@ -136,9 +159,12 @@ void FlutterMessageRouter::close() {
   // callback on other threads has returned. Tasks still queued stay inert.
 }
 
+template <class Task>
 void FlutterMessageRouter::dispatch(FlutterSide side, Task task) {
   // Queued tasks hold the router weakly: an engine destroyed with messages in
-  // flight leaves only inert tasks behind on the main queue.
+  // flight leaves only inert tasks behind on the main queue. The task is
+  // captured as it is, not wrapped in a std::function of its own: one
+  // allocation per message for the queue's work item, not two.
   auto run = [weak = weak_from_this(), task = std::move(task)]() mutable {
     auto router = weak.lock();
     if (router == nullptr) return;
@@ -166,10 +192,11 @@ std::shared_ptr<DispatchQueue> FlutterMessageRouter::uiQueue() const {
   return uiQueue_;
 }
 
-void FlutterMessageRouter::deliver(FlutterSide to, std::string channel,
-                                   std::vector<std::uint8_t> message, FlutterBinaryReply callback) {
+template <class Name>
+void FlutterMessageRouter::deliver(FlutterSide to, Name channel, std::vector<std::uint8_t> message,
+                                   FlutterBinaryReply callback) {
   const FlutterSide from = otherSide(to);
-  auto handler = findHandler(to, channel);
+  auto handler = findHandler(to, nameOf(channel));
   if (handler == nullptr) {
     if (callback) {
       dispatch(from,
@@ -178,7 +205,7 @@ void FlutterMessageRouter::deliver(FlutterSide to, std::string channel,
     return;
   }
   auto pending = std::make_shared<PendingReply>(weak_from_this(), from, std::move(callback),
-                                                std::move(channel));
+                                                ownedName(std::move(channel)));
   (*handler)(std::move(message),
              [pending = std::move(pending)](std::optional<std::vector<std::uint8_t>> reply) {
                pending->answer(std::move(reply));
