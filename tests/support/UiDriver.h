@@ -1,7 +1,5 @@
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -206,7 +204,8 @@ class UiCall {
     return call_->replies.size();
   }
 
-  // Waits up to `timeout` for the reply. Any thread (the main thread pumps).
+  // Waits up to `timeout` for the reply. With pumpWhileWaiting, call it on the
+  // thread that acts as the main thread; otherwise any thread.
   std::optional<UiReply> wait(std::chrono::milliseconds timeout = uiDriverDeadline) const {
     if (!shared_->waitUntil([this] { return answered(); }, timeout)) return std::nullopt;
     MutexLock lock(call_->mutex);

@@ -68,34 +68,6 @@ TEST_F(CaptureInputAudioControllerEventTest, SendsA16kMonoBufferAsOneEventWithTh
   EXPECT_TRUE(sent[0].onExpectedQueue);
 }
 
-TEST_F(CaptureInputAudioControllerEventTest, SendsOtherFormatsConvertedToMono16k) {
-  auto controller = makeController();
-  const auto left = test::rampSamples(480);
-  std::vector<float> right(480, 0.25f);
-  ASSERT_EQ(deliver(CMSampleBufferCreateWithFloat32Channels(48000, {left, right})), 1u);
-
-  auto sent = flutterApi_->sent();
-  ASSERT_EQ(sent.size(), 1u);
-  ASSERT_TRUE(sent[0].event.audioData);
-  const auto& audio = *sent[0].event.audioData;
-  ASSERT_EQ(audio.size(), 160u);
-  for (std::size_t k = 0; k < audio.size(); ++k) {
-    EXPECT_EQ(audio[k], static_cast<double>((left[3 * k] + right[3 * k]) / 2.0f)) << "at " << k;
-  }
-}
-
-TEST_F(CaptureInputAudioControllerEventTest, SendsBuffersInDeliveryOrder) {
-  auto controller = makeController();
-  const std::vector<float> first(160, 0.5f), second(160, -0.5f);
-  deliver(CMSampleBufferCreateWithFloat32Channels(16000, {first}));
-  deliver(CMSampleBufferCreateWithFloat32Channels(16000, {second}));
-
-  auto sent = flutterApi_->sent();
-  ASSERT_EQ(sent.size(), 2u);
-  EXPECT_EQ(sent[0].event.audioData, test::widened(first));
-  EXPECT_EQ(sent[1].event.audioData, test::widened(second));
-}
-
 // At stake: a buffer that converts to nothing is skipped silently; the capture
 // goes on and later buffers are still sent.
 class CaptureInputAudioControllerSkipTest
@@ -134,13 +106,6 @@ TEST_F(CaptureInputAudioControllerLifecycleTest, AsksTheDeviceForMonoLinearPcmAt
   EXPECT_EQ(requested->formatID, kAudioFormatLinearPCM);
   EXPECT_EQ(requested->numberOfChannels, 1);
   EXPECT_EQ(requested->sampleRate, 16000.0);
-}
-
-TEST_F(CaptureInputAudioControllerLifecycleTest, StartOnARunningControllerChangesNothing) {
-  auto controller = makeController();
-  controller->start();
-  EXPECT_TRUE(controller->isRunning());
-  EXPECT_EQ(backend_->runningMicrophoneCount(), 1u);
 }
 
 TEST_F(CaptureInputAudioControllerLifecycleTest, StopEndsDeliveryAndASecondStopDoesNothing) {
@@ -193,13 +158,6 @@ TEST_F(CaptureInputAudioControllerFailureTest, AMicrophoneThatCannotBeOpenedThro
   EXPECT_EQ(backend_->openMicrophoneCount(), 0u);
   EXPECT_EQ(deliver(CMSampleBufferCreateWithFloat32Channels(16000, {test::rampSamples(16)})), 0u);
   EXPECT_EQ(flutterApi_->count(), 0u);
-}
-
-TEST_F(CaptureInputAudioControllerFailureTest, AnUnknownMicrophoneThrows) {
-  EXPECT_THROW(CaptureInputAudioController::create(
-                   "no-such-mic", AVCaptureDevice("no-such-mic", "Gone", backend_), flutterApi_),
-               NSError);
-  EXPECT_EQ(backend_->openMicrophoneCount(), 0u);
 }
 
 TEST_F(CaptureInputAudioControllerFailureTest, AMissingEventSenderIsRefusedBeforeCapturing) {

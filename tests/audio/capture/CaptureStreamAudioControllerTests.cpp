@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -242,15 +243,6 @@ TEST_F(CaptureStreamAudioControllerStartStopTest, AFailedStopLogsAndStaysRunning
   EXPECT_FALSE(controller->isRunning());
 }
 
-TEST_F(CaptureStreamAudioControllerStartStopTest, StopOnAStoppedControllerCallsNothing) {
-  auto controller = makeRunningController();
-  controller->stop();
-  backend_->holdStreamStopCompletions(true);
-  controller->stop();
-  EXPECT_EQ(backend_->releaseStreamStopCompletions(), 0u);
-  EXPECT_EQ(log_.lines(), (Lines{"stream start", "stream stop"}));
-}
-
 TEST_F(CaptureStreamAudioControllerStartStopTest, AStreamEndingWithAnErrorStopsItSilently) {
   auto controller = makeRunningController();
   EXPECT_EQ(backend_->stopStreamsWithError(
@@ -320,36 +312,50 @@ TEST_F(CaptureStreamAudioControllerDestructionTest, ACompletionPendingAtDestruct
   for (std::size_t i = 1; i < lines.size(); ++i) EXPECT_EQ(lines[i], "stream stop");
 }
 
-TEST_F(CaptureStreamAudioControllerDestructionTest, AsksNothingOfAStreamThatNeverRan) {
-  backend_->failNextStreamStart(makeCaptureError(CaptureErrorCode::startFailed, "no"));
-  backend_->holdStreamStopCompletions(true);
+// A controller brought into a state where its stream is not capturing.
+struct IdleState {
+  const char* name;
+  std::function<void(CaptureStreamAudioController&, SimulatedCaptureBackend&)> reach;
+};
+
+class CaptureStreamAudioControllerIdleDestructionTest
+    : public CaptureStreamAudioControllerTest,
+      public ::testing::WithParamInterface<IdleState> {};
+
+// At stake: destroying a controller whose stream is not capturing asks the
+// platform for nothing and logs nothing.
+TEST_P(CaptureStreamAudioControllerIdleDestructionTest, AsksTheStreamForNothing) {
   auto controller = makeController();
-  controller->start();
-  controller.reset();
-  EXPECT_EQ(backend_->releaseStreamStopCompletions(), 0u);
-  const auto lines = log_.lines();
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_TRUE(lines[0].starts_with("stream start failed "));
-}
-
-TEST_F(CaptureStreamAudioControllerDestructionTest, AsksNothingOnceTheStopWasConfirmed) {
-  auto controller = makeRunningController();
-  controller->stop();
+  GetParam().reach(*controller, *backend_);
+  const auto linesBefore = log_.lines();
   backend_->holdStreamStopCompletions(true);
   controller.reset();
   EXPECT_EQ(backend_->releaseStreamStopCompletions(), 0u);
-  EXPECT_EQ(log_.lines(), (Lines{"stream start", "stream stop"}));
+  EXPECT_EQ(log_.lines(), linesBefore);
 }
 
-TEST_F(CaptureStreamAudioControllerDestructionTest, AsksNothingOnceTheStreamEndedByItself) {
-  auto controller = makeRunningController();
-  backend_->stopStreamsWithError(kDisplayID,
-                                 makeCaptureError(CaptureErrorCode::stoppedUnexpectedly, "gone"));
-  backend_->holdStreamStopCompletions(true);
-  controller.reset();
-  EXPECT_EQ(backend_->releaseStreamStopCompletions(), 0u);
-  EXPECT_EQ(log_.lines(), Lines{"stream start"});
-}
+INSTANTIATE_TEST_SUITE_P(
+    States, CaptureStreamAudioControllerIdleDestructionTest,
+    ::testing::Values(
+        IdleState{"NeverStarted", [](auto&, auto&) {}},
+        IdleState{"StartFailed",
+                  [](CaptureStreamAudioController& controller, SimulatedCaptureBackend& backend) {
+                    backend.failNextStreamStart(
+                        makeCaptureError(CaptureErrorCode::startFailed, "no"));
+                    controller.start();
+                  }},
+        IdleState{"StopConfirmed",
+                  [](CaptureStreamAudioController& controller, SimulatedCaptureBackend&) {
+                    controller.start();
+                    controller.stop();
+                  }},
+        IdleState{"EndedByItself",
+                  [](CaptureStreamAudioController& controller, SimulatedCaptureBackend& backend) {
+                    controller.start();
+                    backend.stopStreamsWithError(
+                        kDisplayID, makeCaptureError(CaptureErrorCode::stoppedUnexpectedly, "x"));
+                  }}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // At stake: the UI decodes the bytes into the same event, type 1.
 class CaptureStreamAudioControllerUiTest : public CaptureStreamAudioControllerTest {};

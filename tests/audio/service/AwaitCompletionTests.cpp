@@ -1,0 +1,57 @@
+#include "audio/service/AwaitCompletion.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <stdexcept>
+#include <thread>
+
+namespace harkwell::test {
+namespace {
+
+// At stake: a background task that waits for a platform answer gets that
+// answer, and is never left waiting when the platform breaks its promise
+// (drops the completion, throws, or answers twice).
+class AwaitCompletionTest : public ::testing::Test {};
+
+TEST_F(AwaitCompletionTest, ReturnsAnAnswerGivenInsideTheCall) {
+  EXPECT_EQ(awaitCompletion([](auto done) { done(7); }, 0), 7);
+}
+
+TEST_F(AwaitCompletionTest, WaitsForAnAnswerFromAnotherThread) {
+  std::thread platform;
+  const int answer = awaitCompletion(
+      [&](auto done) { platform = std::thread([done = std::move(done)] { done(42); }); }, 0);
+  platform.join();
+  EXPECT_EQ(answer, 42);
+}
+
+TEST_F(AwaitCompletionTest, ACompletionDroppedUncalledGivesTheFallback) {
+  std::function<void(int)> held;
+  std::thread platform;
+  const int answer = awaitCompletion(
+      [&](auto done) {
+        held = std::move(done);
+        platform = std::thread([&held] { held = nullptr; });
+      },
+      -1);
+  platform.join();
+  EXPECT_EQ(answer, -1);
+}
+
+TEST_F(AwaitCompletionTest, AnOperationThatThrowsGivesTheFallback) {
+  EXPECT_EQ(awaitCompletion([](auto) { throw std::runtime_error("no service"); }, -1), -1);
+}
+
+TEST_F(AwaitCompletionTest, ASecondAnswerIsIgnored) {
+  EXPECT_EQ(awaitCompletion(
+                [](auto done) {
+                  done(1);
+                  done(2);
+                },
+                0),
+            1);
+}
+
+}  // namespace
+}  // namespace harkwell::test
