@@ -19,10 +19,10 @@ AudioPathHarness::~AudioPathHarness() {
 
 std::size_t AudioPathHarness::deliver(const CMSampleBufferRef& buffer) {
   // The body of CaptureStreamAudioController's audio callback.
-  std::vector<float> samples = converter_.convert(buffer);
-  if (samples.empty()) return 0;
-  const std::size_t count = samples.size();
-  flutterApi_->onEvent(makeAudioDataEvent("1", AudioDeviceType::output, samples), {});
+  converter_.convert(buffer, samples_);
+  if (samples_.empty()) return 0;
+  const std::size_t count = samples_.size();
+  flutterApi_->onEvent(makeAudioDataEvent("1", AudioDeviceType::output, samples_), {});
   return count;
 }
 

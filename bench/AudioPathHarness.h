@@ -50,6 +50,7 @@ class AudioPathHarness {
   };
 
   AudioConverter converter_;
+  std::vector<float> samples_;
   std::unique_ptr<FlutterEngine> engine_;
   DroppingMessenger droppingMessenger_;
   std::unique_ptr<BridgeFlutterApi> flutterApi_;

@@ -1,10 +1,12 @@
 #include "bridge/BridgeFlutterApi.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <optional>
 #include <stdexcept>
 #include <utility>
+#include <vector>
 
 #include "bridge/BridgeFlutterApiCodec.h"
 #include "bridge/NilOrValue.h"
@@ -104,25 +106,26 @@ void BridgeFlutterApi::onEvent(NativeAudioEvent event, EventCompletion completio
   try {
     // The channel shares the stored name: a channel per event, no copy of it.
     FlutterBasicMessageChannel channel(channelName_, binaryMessenger_, codec());
-    // The event is moved into the message and encoded straight from there.
-    CodecList message;
-    message.emplace_back(CodecCustomValue::make(std::move(event)));
+    // The message [event] is encoded from the event itself: no list, no
+    // boxed value, one allocation for the bytes.
+    std::vector<std::uint8_t> encoded = BridgeFlutterApiCodec::shared().encodeEventMessage(event);
     if (!completion) {
-      channel.sendMessage(message);
+      channel.sendEncodedMessage(std::move(encoded));
       return;
     }
-    channel.sendMessage(message, [channelName = channelName_, completion = std::move(completion)](
-                                     std::optional<CodecValue> reply) {
-      // Wherever the messenger delivers the reply (the main thread); the
-      // completion is the sender's, and what it throws stops here.
-      try {
-        completion(readEventReply(reply, *channelName));
-      } catch (const std::exception& error) {
-        logBridgeDiagnostic("an event completion threw: " + std::string(error.what()));
-      } catch (...) {
-        logBridgeDiagnostic("an event completion threw");
-      }
-    });
+    channel.sendEncodedMessage(
+        std::move(encoded), [channelName = channelName_,
+                             completion = std::move(completion)](std::optional<CodecValue> reply) {
+          // Wherever the messenger delivers the reply (the main thread); the
+          // completion is the sender's, and what it throws stops here.
+          try {
+            completion(readEventReply(reply, *channelName));
+          } catch (const std::exception& error) {
+            logBridgeDiagnostic("an event completion threw: " + std::string(error.what()));
+          } catch (...) {
+            logBridgeDiagnostic("an event completion threw");
+          }
+        });
   } catch (const std::exception& error) {
     logBridgeDiagnostic("cannot send an event on " + *channelName_ + ": " + error.what());
   }

@@ -10,7 +10,17 @@ void BridgeFlutterApiCodecWriter::writeValue(const CodecValue& value) {
     FlutterStandardWriter::writeValue(value);
     return;
   }
-  // The bytes of writeValue(event->toList()), field by field: the audio path
+  writeEvent(*event);
+}
+
+void BridgeFlutterApiCodecWriter::writeEventMessage(const NativeAudioEvent& event) {
+  writeByte(12);
+  writeSize(1);
+  writeEvent(event);
+}
+
+void BridgeFlutterApiCodecWriter::writeEvent(const NativeAudioEvent& event) {
+  // The bytes of writeValue(event.toList()), field by field: the audio path
   // sends hundreds of samples per event, many times a second, and building a
   // CodecValue per sample first would only be thrown away.
   writeByte(128);
@@ -19,17 +29,17 @@ void BridgeFlutterApiCodecWriter::writeValue(const CodecValue& value) {
   // Strings are written as the standard writer writes a string value, without
   // copying them into one first.
   writeByte(7);
-  writeUTF8(event->id);
-  writeValue(rawValue(event->type));
-  writeValue(rawValue(event->eventType));
-  if (event->audioData) {
-    writeListOfDoubles(*event->audioData);
+  writeUTF8(event.id);
+  writeValue(rawValue(event.type));
+  writeValue(rawValue(event.eventType));
+  if (event.audioData) {
+    writeListOfDoubles(*event.audioData);
   } else {
     writeByte(0);
   }
-  if (event->error) {
+  if (event.error) {
     writeByte(7);
-    writeUTF8(*event->error);
+    writeUTF8(*event.error);
   } else {
     writeByte(0);
   }
@@ -65,6 +75,10 @@ std::size_t BridgeFlutterApiCodecWriter::messageSizeBound(const CodecValue& mess
     size += eventSizeBound(*event);
   }
   return size;
+}
+
+std::size_t BridgeFlutterApiCodecWriter::eventMessageSizeBound(const NativeAudioEvent& event) {
+  return 1 + maxSizeBytes + eventSizeBound(event);
 }
 
 }  // namespace harkwell

@@ -92,10 +92,10 @@ void CaptureInputAudioController::captureOutput(AVCaptureAudioDataOutput&,
                                                 AVCaptureConnection&) {
   // Runs on the capture queue: nothing may escape into the dispatch machinery.
   try {
-    std::vector<float> samples = converter_.convert(sampleBuffer);
-    if (samples.empty()) return;
+    converter_.convert(sampleBuffer, samples_);
+    if (samples_.empty()) return;
     // The outcome of a delivery is never looked at, so no completion is passed.
-    flutterApi_->onEvent(makeAudioDataEvent(id_, AudioDeviceType::input, samples), {});
+    flutterApi_->onEvent(makeAudioDataEvent(id_, AudioDeviceType::input, samples_), {});
   } catch (const std::exception& error) {
     std::fprintf(stderr, "harkwell: input-audio-%s: block dropped: %s\n", id_.c_str(),
                  error.what());

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "audio/capture/AudioController.h"
 #include "audio/capture/AudioConverter.h"
@@ -67,8 +68,10 @@ class CaptureInputAudioController final : public AudioController,
   const std::shared_ptr<AVCaptureDeviceInput> captureInput_;
   const std::shared_ptr<AVCaptureAudioDataOutput> captureOutput_;
   const std::unique_ptr<AVCaptureSession> captureSession_;
-  // Used only on queue_.
+  // Used only on queue_. The samples of one buffer live in samples_ between
+  // conversion and event, kept so that a steady stream reuses its storage.
   AudioConverter converter_;
+  std::vector<float> samples_;
   const std::shared_ptr<BridgeFlutterApiProtocol> flutterApi_;
 };
 

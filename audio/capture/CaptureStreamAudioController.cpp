@@ -111,10 +111,10 @@ void CaptureStreamAudioController::stream(SCStream&, CMSampleBufferRef sampleBuf
   // Runs on the audio queue: nothing may escape into the dispatch machinery.
   // Audio that arrives before the start is confirmed is sent like any other.
   try {
-    std::vector<float> samples = converter_.convert(sampleBuffer);
-    if (samples.empty()) return;
+    converter_.convert(sampleBuffer, samples_);
+    if (samples_.empty()) return;
     // The outcome of a delivery is never looked at, so no completion is passed.
-    flutterApi_->onEvent(makeAudioDataEvent(id_, AudioDeviceType::output, samples), {});
+    flutterApi_->onEvent(makeAudioDataEvent(id_, AudioDeviceType::output, samples_), {});
   } catch (const std::exception& error) {
     std::fprintf(stderr, "harkwell: stream-audio-%s: block dropped: %s\n", id_.c_str(),
                  error.what());

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "audio/capture/AudioController.h"
 #include "audio/capture/AudioConverter.h"
@@ -84,8 +85,10 @@ class CaptureStreamAudioController final : public AudioController,
   const SCDisplay display_;
   SCStreamConfiguration config_;
   const std::shared_ptr<CaptureState> state_;
-  // Used only on audioQueue_.
+  // Used only on audioQueue_. The samples of one buffer live in samples_ between
+  // conversion and event, kept so that a steady stream reuses its storage.
   AudioConverter converter_;
+  std::vector<float> samples_;
   const std::shared_ptr<BridgeFlutterApiProtocol> flutterApi_;
   // Made by the constructor, present afterwards. It holds `this` as output and
   // delegate; the destructor destroys it first, which waits out callbacks in

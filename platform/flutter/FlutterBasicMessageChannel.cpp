@@ -60,6 +60,11 @@ void FlutterBasicMessageChannel::sendMessage(const CodecValue& message, FlutterR
       DispatchQueue::main().async([callback = std::move(callback)] { callback(std::nullopt); });
     return;
   }
+  sendEncodedMessage(std::move(encoded), std::move(callback));
+}
+
+void FlutterBasicMessageChannel::sendEncodedMessage(std::vector<std::uint8_t> encoded,
+                                                    FlutterReply callback) {
   if (!callback) {
     messenger_.sendOnNamedChannel(name_, std::move(encoded), {});
     return;

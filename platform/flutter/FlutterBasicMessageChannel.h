@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/flutter/CodecValue.h"
 #include "platform/flutter/FlutterBinaryMessenger.h"
@@ -50,6 +51,11 @@ class FlutterBasicMessageChannel {
   // the decoded reply. A message the codec cannot encode is not sent, is logged,
   // and its callback gets nullopt on the main thread. Any thread.
   void sendMessage(const CodecValue& message, FlutterReply callback = {});
+
+  // Sends `encoded`, bytes this channel's codec made (sendMessage after the
+  // encoding): for a sender that encodes its message without building a value
+  // first. `callback` is handled as by sendMessage. Any thread.
+  void sendEncodedMessage(std::vector<std::uint8_t> encoded, FlutterReply callback = {});
 
   const std::string& name() const { return *name_; }
 

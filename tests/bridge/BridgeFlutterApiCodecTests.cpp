@@ -110,6 +110,11 @@ TEST_P(BridgeFlutterApiCodecSamplesTest, FastPathMatchesTheGenericListFormAndRou
   const CodecDecodeResult decoded = eventCodec().decode(bytes);
   ASSERT_TRUE(decoded.ok()) << decoded.error;
   EXPECT_EQ(*decoded.value->custom<NativeAudioEvent>(), event);
+
+  // The event channel's message [event], encoded from the event alone.
+  const CodecList message{CodecCustomValue::make(event)};
+  EXPECT_EQ(hexFromBytes(BridgeFlutterApiCodec::shared().encodeEventMessage(event)),
+            hexFromBytes(eventCodec().encode(message)));
 }
 
 INSTANTIATE_TEST_SUITE_P(SampleCounts, BridgeFlutterApiCodecSamplesTest,
