@@ -49,7 +49,8 @@ CaptureStreamAudioController::~CaptureStreamAudioController() {
   // A start that is still pending counts: its stream would otherwise capture on
   // with nobody left to stop it. The completion may run after this object is
   // gone, so it holds nothing of it.
-  if (state_->startRequested.load()) {
+  // A stop already under way is not asked for twice.
+  if (state_->startRequested.load() && !state_->stopRequested.load()) {
     try {
       stream_->stopCapture([](std::optional<NSError>) { HostLog::writeLine("stream stop"); });
     } catch (const std::exception& error) {
@@ -76,6 +77,7 @@ bool CaptureStreamAudioController::isRunning() const {
 void CaptureStreamAudioController::start() {
   // Marked before asking: the completion may run inside startCapture.
   state_->startRequested.store(true);
+  state_->stopRequested.store(false);
   stream_->startCapture(
       [weakState = std::weak_ptr<CaptureState>(state_)](std::optional<NSError> error) {
         auto state = weakState.lock();
@@ -92,15 +94,20 @@ void CaptureStreamAudioController::start() {
 
 void CaptureStreamAudioController::stop() {
   if (!state_->running.load()) return;
+  state_->stopRequested.store(true);
   stream_->stopCapture(
       [weakState = std::weak_ptr<CaptureState>(state_)](std::optional<NSError> error) {
         HostLog::writeLine("stream stop");
-        // A failed stop leaves the stream capturing: still running.
-        if (error) return;
-        if (auto state = weakState.lock()) {
-          state->running.store(false);
-          state->startRequested.store(false);
+        auto state = weakState.lock();
+        if (!state) return;
+        // A failed stop leaves the stream capturing: still running, and still
+        // to be stopped on release.
+        if (error) {
+          state->stopRequested.store(false);
+          return;
         }
+        state->running.store(false);
+        state->startRequested.store(false);
       });
 }
 

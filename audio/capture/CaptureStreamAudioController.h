@@ -76,6 +76,9 @@ class CaptureStreamAudioController final : public AudioController,
     // A start was requested and no stop confirmed since (the stream may be
     // capturing, or about to).
     std::atomic<bool> startRequested{false};
+    // A stop was asked for since the last start and has not failed: the
+    // platform is already stopping the stream, so release need not ask again.
+    std::atomic<bool> stopRequested{false};
   };
 
   // Set by the constructor and never replaced; callbacks only read them.
