@@ -156,7 +156,7 @@ std::optional<NSError> PulseRecordStream::connectLocked(PulseConnection::Lock& l
                                 sourceName_);
   }
 
-  // The server may have changed the spec it honours; the buffers must say what
+  // The server may have changed the sample format it honours; the buffers must say what
   // they really hold.
   if (const pa_sample_spec* actual = pa_stream_get_sample_spec(stream_)) {
     if (actual->channels != request_.sampleSpec.channels) deinterleaver_.emplace(actual->channels);

@@ -20,8 +20,8 @@ PulseStreamRequest streamRequestFor(uint32_t nativeRate, uint8_t nativeChannels,
   pa_channel_map_init_auto(&request.channelMap, request.sampleSpec.channels,
                            PA_CHANNEL_MAP_DEFAULT);
 
-  // fragsize must come from the spec we actually record in: a byte count taken
-  // from another spec would turn 20 ms into something else entirely. Left at -1
+  // fragsize must come from the sample format we actually record in: a byte count taken
+  // from another format would turn 20 ms into something else entirely. Left at -1
   // the server picks 2 s fragments, and capture arrives in bursts.
   const size_t bytes =
       pa_usec_to_bytes(static_cast<pa_usec_t>(fragment.count()), &request.sampleSpec);
