@@ -4,12 +4,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdint>
-#include <cstring>
 #include <functional>
 #include <limits>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/audio/service/BridgeApiTestHarness.h"
@@ -19,7 +17,6 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-using ::testing::StartsWith;
 
 NSError injected(CaptureErrorCode code) {
   return makeCaptureError(code, "injected fault");
@@ -32,16 +29,14 @@ class FaultInjectionTest : public BridgeApiTest {
     backend().addDisplay(1);
   }
 
-  // The host still answers a call after the fault, with the lists it should.
+  // The host still answers calls after the fault.
   void expectStillAnswering() {
-    const UiReply inputs = ui().getDevices(AudioDeviceType::input).reply();
-    ASSERT_TRUE(inputs.isSuccess()) << inputs.describe();
-    const UiReply permission = ui().checkPermission().reply();
-    ASSERT_TRUE(permission.isSuccess()) << permission.describe();
+    EXPECT_TRUE(ui().getDevices(AudioDeviceType::input).reply().isSuccess());
+    EXPECT_TRUE(ui().checkPermission().reply().isSuccess());
     ASSERT_TRUE(ui().settle());
   }
 
-  // Listens to display 1 and waits for its start to be confirmed.
+  // Listens to display 1 and waits for its start to be answered.
   void listenToDisplay() {
     expectNullSuccess(ui().listen(display("1", "Display 1")));
     ASSERT_TRUE(ui().waitForDeviceEvents(1));
@@ -52,7 +47,8 @@ class FaultInjectionTest : public BridgeApiTest {
 };
 
 // At stake: a capture that cannot be created or started reaches the UI only as
-// a missing deviceStart plus one fixed log line, and leaves nothing behind.
+// a missing deviceStart or audio plus one fixed log line, and leaves nothing
+// behind.
 class FaultInjectionCaptureCreationTest : public FaultInjectionTest {};
 
 TEST_F(FaultInjectionCaptureCreationTest, AFailingDeviceInputLogsTheInputLineAndNothingElse) {
@@ -79,23 +75,7 @@ TEST_F(FaultInjectionCaptureCreationTest, AFailingStreamOutputLogsTheOutputLineA
 
   EXPECT_THAT(ui().deviceEventTexts(), IsEmpty());
   EXPECT_THAT(logLines(), ElementsAre("failed to listen output device Display 1"));
-  EXPECT_EQ(backend().runningStreamCount(), 0u);
-  expectStillAnswering();
-}
-
-TEST_F(FaultInjectionCaptureCreationTest, AMicrophoneThatFailsToStartOnceIsStartedByTheListen) {
-  // The session's first start (in the controller's construction) fails; the
-  // registry's start() tries again and succeeds.
-  backend().failNextMicrophoneStart(injected(CaptureErrorCode::startFailed));
-
-  expectNullSuccess(ui().listen(microphone("mic-1")));
-  ASSERT_TRUE(ui().settle());
-
-  EXPECT_THAT(ui().deviceEventTexts(), ElementsAre("deviceStart input mic-1"));
-  EXPECT_THAT(logLines(), IsEmpty());
-  EXPECT_EQ(backend().deliverToMicrophone("mic-1", goodBuffer()), 1u);
-  ASSERT_TRUE(ui().settle());
-  EXPECT_EQ(ui().audioTally("mic-1").events, 1u);
+  EXPECT_EQ(backend().openStreamCount(), 0u);
   expectStillAnswering();
 }
 
@@ -105,8 +85,8 @@ TEST_F(FaultInjectionCaptureCreationTest, AStreamStartFailureIsLoggedAfterDevice
   listenToDisplay();
 
   EXPECT_THAT(ui().deviceEventTexts(), ElementsAre("deviceStart output 1"));
-  ASSERT_EQ(logLines().size(), 1u);
-  EXPECT_THAT(logLines()[0], StartsWith("stream start failed Optional("));
+  EXPECT_THAT(logLines(), ElementsAre("stream start failed Optional(Error Domain="
+                                      "com.harkwell.capture Code=5 \"injected fault\")"));
   EXPECT_EQ(backend().deliverToDisplay(1, DisplayOutputKind::audio, goodBuffer()), 0u);
 
   // The entry never ran, so unlisten removes it without a stop (no "stream stop").
@@ -137,6 +117,7 @@ TEST_F(FaultInjectionRunningCaptureTest, AFailedStreamStopIsLoggedAndTheCaptureS
   EXPECT_THAT(ui().deviceEventTexts(),
               ElementsAre("deviceStart output 1", "deviceStop output 1", "deviceStop output 1"));
   EXPECT_THAT(logLines(), ElementsAre("stream start", "stream stop", "stream stop"));
+  EXPECT_EQ(backend().runningStreamCount(), 0u);
   expectStillAnswering();
 }
 
@@ -175,38 +156,17 @@ TEST_F(FaultInjectionRunningCaptureTest, AMicrophoneThatDisappearsWhileCapturedS
   EXPECT_THAT(ui().deviceEventTexts(), ElementsAre("deviceStart input mic-1"));
   EXPECT_THAT(logLines(), IsEmpty());
   EXPECT_EQ(ui().audioTally("mic-1").events, 0u);
-  EXPECT_TRUE(ui().getDevices(AudioDeviceType::input).reply().devices().empty());
-  expectStillAnswering();
-}
-
-TEST_F(FaultInjectionRunningCaptureTest, ADisplayThatDisappearsWhileCapturedStopsSilently) {
-  listenToDisplay();
-  backend().removeDisplay(1);
-  ASSERT_TRUE(ui().settle());
-
-  EXPECT_EQ(backend().runningStreamCount(), 0u);
-  // Before any listen the dead entry is still there: unlisten removes it.
-  expectNullSuccess(ui().unlisten(display("1")));
-  expectNullSuccess(ui().listen(display("1")));
-  ASSERT_TRUE(ui().settle());
-  EXPECT_THAT(ui().deviceEventTexts(), ElementsAre("deviceStart output 1", "deviceStop output 1"));
-  EXPECT_THAT(logLines(), ElementsAre("stream start"));
-  EXPECT_TRUE(ui().getDevices(AudioDeviceType::output).reply().devices().empty());
   expectStillAnswering();
 }
 
 // At stake: without screen-capture permission the content query fails; the
 // UI then sees no displays and no system-audio permission, and a display
 // listen quietly does nothing, while microphones work as before.
-class FaultInjectionContentQueryTest : public FaultInjectionTest {};
-
-TEST_F(FaultInjectionContentQueryTest, AFailingQueryListsNoDisplaysAndListensToNothing) {
+TEST_F(FaultInjectionTest, AFailingContentQueryListsNoDisplaysAndListensToNothing) {
   backend().setShareableContentError(injected(CaptureErrorCode::notPermitted));
 
   EXPECT_TRUE(ui().getDevices(AudioDeviceType::output).reply().devices().empty());
-  const AudioPermission permission = ui().checkPermission().reply().permission();
-  EXPECT_FALSE(permission.system);
-  EXPECT_TRUE(permission.mic);
+  EXPECT_EQ(ui().checkPermission().reply().permission(), (AudioPermission{false, true}));
   expectNullSuccess(ui().listen(display("1")));
   ASSERT_TRUE(ui().settle());
 
@@ -223,83 +183,50 @@ struct BadBuffer {
   std::function<CMSampleBufferRef()> make;
 };
 
-AudioStreamBasicDescription floatDescription(double rate, std::uint32_t channels) {
+AudioStreamBasicDescription floats(double rate, std::uint32_t channels) {
   AudioStreamBasicDescription asbd;
   FillOutASBDForLPCM(asbd, rate, channels, 32, 32, true, false, true);
   return asbd;
 }
 
-std::vector<std::vector<std::uint8_t>> floatBuffers(std::uint32_t channels, std::size_t frames) {
-  return std::vector<std::vector<std::uint8_t>>(channels,
-                                                std::vector<std::uint8_t>(frames * sizeof(float)));
+// Channel buffers of the given byte sizes, described as `asbd` with `frames`.
+CMSampleBufferRef described(const AudioStreamBasicDescription& asbd,
+                            std::vector<std::size_t> bufferBytes, CMItemCount frames = 480) {
+  std::vector<std::vector<std::uint8_t>> buffers;
+  for (const std::size_t bytes : bufferBytes) buffers.emplace_back(bytes);
+  return CMSampleBufferCreateWithAudioBuffers(asbd, buffers, frames, kCMTimeZero);
 }
 
-CMSampleBufferRef atRate(double rate) {
-  return CMSampleBufferCreateWithAudioBuffers(floatDescription(rate, 1), floatBuffers(1, 480));
-}
-
+// The converter's own tests go through every malformed layout; here one of a
+// kind goes through the whole host.
 std::vector<BadBuffer> badBuffers() {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
   return {
       {"Null", [] { return CMSampleBufferRef(); }},
       {"Invalidated",
-       [] {
-         return CMSampleBufferCreateInvalidated(
-             CMSampleBufferCreateWithFloat32Channels(16000, {std::vector<float>(160, 0.5f)}));
-       }},
-      {"Empty", [] { return CMSampleBufferCreateEmpty(floatDescription(48000, 2)); }},
+       [] { return CMSampleBufferCreateInvalidated(described(floats(16000, 1), {640}, 160)); }},
+      {"Empty", [] { return CMSampleBufferCreateEmpty(floats(48000, 2)); }},
       {"WithoutFormatDescription",
-       [] { return CMSampleBufferCreateWithoutFormatDescription(floatBuffers(1, 160), 1, 160); }},
-      {"VideoFrame", [] { return CMSampleBufferCreateVideoFrame(); }},
-      {"RateZero", [] { return atRate(0); }},
-      {"RateNegative", [] { return atRate(-48000); }},
-      {"RateNaN", [] { return atRate(std::numeric_limits<double>::quiet_NaN()); }},
-      {"RateInfinite", [] { return atRate(std::numeric_limits<double>::infinity()); }},
-      {"Rate1e12", [] { return atRate(1e12); }},
-      {"ZeroChannels",
        [] {
-         return CMSampleBufferCreateWithAudioBuffers(floatDescription(48000, 0), {}, 480,
-                                                     kCMTimeZero);
+         return CMSampleBufferCreateWithoutFormatDescription({std::vector<std::uint8_t>(640)}, 1,
+                                                             160);
        }},
-      // Beyond any real device: taken as a corrupt description.
+      {"VideoFrame", [] { return CMSampleBufferCreateVideoFrame(); }},
+      {"RateNaN", [nan] { return described(floats(nan, 1), {1920}); }},
+      {"ZeroChannels", [] { return described(floats(48000, 0), {}); }},
       {"ThousandChannels",
        [] {
-         return CMSampleBufferCreateWithFloat32Channels(
-             48000, std::vector<std::vector<float>>(1000, std::vector<float>(480, 0.5f)));
+         return described(floats(48000, 1000), {1920, 1920});
        }},
       {"MoreFramesThanBytes",
        [] {
-         return CMSampleBufferCreateWithAudioBuffers(floatDescription(48000, 2),
-                                                     floatBuffers(2, 480), 960, kCMTimeZero);
-       }},
-      {"FewerFramesThanBytes",
-       [] {
-         return CMSampleBufferCreateWithAudioBuffers(floatDescription(48000, 2),
-                                                     floatBuffers(2, 480), 100, kCMTimeZero);
-       }},
-      {"NegativeFrameCount",
-       [] {
-         return CMSampleBufferCreateWithAudioBuffers(floatDescription(48000, 1),
-                                                     floatBuffers(1, 480), -1, kCMTimeZero);
-       }},
-      {"ChannelsWithoutTheirBuffers",
-       [] {
-         return CMSampleBufferCreateWithAudioBuffers(floatDescription(48000, 1000),
-                                                     floatBuffers(2, 480), 480, kCMTimeZero);
+         return described(floats(48000, 2), {1920, 1920}, 960);
        }},
       {"ChannelBuffersOfDifferentSizes",
        [] {
-         auto buffers = floatBuffers(2, 480);
-         buffers[1].resize(100);
-         return CMSampleBufferCreateWithAudioBuffers(floatDescription(48000, 2), buffers, 480,
-                                                     kCMTimeZero);
+         return described(floats(48000, 2), {1920, 400});
        }},
-      {"ByteSizeNotAWholeFrame",
-       [] {
-         auto buffers = floatBuffers(1, 480);
-         buffers[0].push_back(0);
-         return CMSampleBufferCreateWithAudioBuffers(floatDescription(48000, 1), buffers, 480,
-                                                     kCMTimeZero);
-       }},
+      {"ByteSizeNotAWholeFrame", [] { return described(floats(48000, 1), {1921}); }},
   };
 }
 
@@ -310,7 +237,6 @@ class FaultInjectionBufferTest : public FaultInjectionTest,
                                  public ::testing::WithParamInterface<std::tuple<BadBuffer, bool>> {
  protected:
   bool fromDisplay() const { return std::get<1>(GetParam()); }
-  std::string id() const { return fromDisplay() ? "1" : "mic-1"; }
 
   std::size_t deliver(CMSampleBufferRef buffer) {
     return fromDisplay() ? backend().deliverToDisplay(1, DisplayOutputKind::audio, buffer)
@@ -319,6 +245,7 @@ class FaultInjectionBufferTest : public FaultInjectionTest,
 };
 
 TEST_P(FaultInjectionBufferTest, ABadBufferIsDroppedSilentlyAndTheNextGoodOneArrives) {
+  const std::string id = fromDisplay() ? "1" : "mic-1";
   if (fromDisplay()) {
     listenToDisplay();
   } else {
@@ -328,12 +255,12 @@ TEST_P(FaultInjectionBufferTest, ABadBufferIsDroppedSilentlyAndTheNextGoodOneArr
 
   EXPECT_EQ(deliver(std::get<0>(GetParam()).make()), 1u);
   ASSERT_TRUE(ui().settle());
-  EXPECT_EQ(ui().audioTally(id()).events, 0u);
+  EXPECT_EQ(ui().audioTally(id).events, 0u);
 
   EXPECT_EQ(deliver(goodBuffer()), 1u);
   ASSERT_TRUE(ui().settle());
-  EXPECT_EQ(ui().audioTally(id()).events, 1u);
-  EXPECT_EQ(ui().audioTally(id()).samples, 160u);
+  EXPECT_EQ(ui().audioTally(id).events, 1u);
+  EXPECT_EQ(ui().audioTally(id).samples, 160u);
   EXPECT_EQ(ui().undecodableEventCount(), 0u);
   EXPECT_EQ(logLines(), startLog);
   expectStillAnswering();

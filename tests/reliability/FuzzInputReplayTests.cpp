@@ -16,11 +16,9 @@
 namespace harkwell::test {
 namespace {
 
-using Check = fuzz::FuzzVerdict (*)(std::span<const std::uint8_t>);
-
 struct FuzzTarget {
   const char* name;
-  Check check;
+  fuzz::FuzzVerdict (*check)(std::span<const std::uint8_t>);
 };
 
 std::vector<std::filesystem::path> inputsIn(const std::filesystem::path& dir) {
@@ -34,11 +32,6 @@ std::vector<std::filesystem::path> inputsIn(const std::filesystem::path& dir) {
   return files;
 }
 
-std::vector<std::uint8_t> contentsOf(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
 // At stake: every input a fuzz target ever crashed on stays fixed, and the
 // golden seeds keep every invariant the fuzzers check, in every unit run (and
 // so under ASan and TSan in CI) without a fuzzing build.
@@ -46,12 +39,12 @@ class FuzzInputReplayTest : public ::testing::TestWithParam<FuzzTarget> {};
 
 TEST_P(FuzzInputReplayTest, EverySeedAndRegressionInputKeepsTheTargetsInvariants) {
   const std::filesystem::path root = HARKWELL_FUZZ_DIR;
-  const auto seeds = inputsIn(root / "corpus" / GetParam().name);
-  ASSERT_FALSE(seeds.empty()) << "no seed corpus for " << GetParam().name;
-  auto inputs = seeds;
+  auto inputs = inputsIn(root / "corpus" / GetParam().name);
+  ASSERT_FALSE(inputs.empty()) << "no seed corpus for " << GetParam().name;
   for (const auto& file : inputsIn(root / "regressions" / GetParam().name)) inputs.push_back(file);
   for (const auto& file : inputs) {
-    const std::vector<std::uint8_t> bytes = contentsOf(file);
+    std::ifstream in(file, std::ios::binary);
+    const std::vector<std::uint8_t> bytes(std::istreambuf_iterator<char>(in), {});
     const fuzz::FuzzVerdict verdict = GetParam().check(bytes);
     EXPECT_FALSE(verdict.has_value()) << file.string() << ": " << verdict.value_or("");
   }
