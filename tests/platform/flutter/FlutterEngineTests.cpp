@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <optional>
@@ -42,29 +43,17 @@ class Route {
     }
   }
 
-  bool onReceiverThread() const {
-    return direction_ == Direction::uiToHost ? MainRunLoop::shared().isMainThread()
-                                             : engine_.uiSide().isUiThread();
-  }
-
-  bool onSenderThread() const {
-    return direction_ == Direction::uiToHost ? engine_.uiSide().isUiThread()
-                                             : MainRunLoop::shared().isMainThread();
-  }
+  bool onReceiverThread() const { return onThreadOf(direction_ == Direction::hostToUi); }
+  bool onSenderThread() const { return onThreadOf(direction_ == Direction::uiToHost); }
 
  private:
+  bool onThreadOf(bool ui) const {
+    return ui ? engine_.uiSide().isUiThread() : MainRunLoop::shared().isMainThread();
+  }
+
   FlutterEngine& engine_;
   Direction direction_;
 };
-
-struct ReplyRecord {
-  std::optional<std::string> text;  // nullopt: answered with no reply
-  bool onSenderThread;
-};
-
-std::string directionName(const testing::TestParamInfo<Direction>& info) {
-  return info.param == Direction::uiToHost ? "UiToHost" : "HostToUi";
-}
 
 // Lets everything already queued on both sides run, including what it queues
 // in turn, so that a test can check that nothing more arrives.
@@ -83,53 +72,56 @@ void settle(FlutterEngine& engine) {
 // hears back would hang the UI or leak a host completion.
 class FlutterEngineRoundTripTest : public testing::TestWithParam<Direction> {
  protected:
-  FlutterBinaryReply recordReply() {
-    return [this](std::optional<Bytes> reply) {
-      replies_.add({reply ? std::optional(textOf(*reply)) : std::nullopt, route_.onSenderThread()});
+  // Records "tag=reply", or "tag=<null>", marked when off the sender's thread.
+  FlutterBinaryReply recordReply(std::string tag) {
+    return [this, tag](std::optional<Bytes> reply) {
+      replies_.add(tag + "=" + (reply ? textOf(*reply) : "<null>") +
+                   (route_.onSenderThread() ? "" : " off sender thread"));
     };
   }
 
+  std::vector<std::string> sortedReplies() {
+    auto values = replies_.values();
+    std::sort(values.begin(), values.end());
+    return values;
+  }
+
   // Declared first so that it outlives the engine's last callback.
-  TestRecorder<ReplyRecord> replies_;
+  TestRecorder<std::string> replies_;
   FlutterEngine engine_;
   Route route_{engine_, GetParam()};
 };
 
-TEST_P(FlutterEngineRoundTripTest, HandlerRunsOnReceiverThreadAndReplyReachesSenderThread) {
+TEST_P(FlutterEngineRoundTripTest, EveryMessageIsAnsweredExactlyOnceOnTheSenderThread) {
   TestRecorder<std::string> received;
   route_.setReceiverHandler("echo", [&](Bytes message, FlutterBinaryReply reply) {
     received.add(textOf(message) + (route_.onReceiverThread() ? "@receiver" : "@elsewhere"));
     reply(bytesOf("pong"));
   });
+  route_.setReceiverHandler("forgetful", [](Bytes, FlutterBinaryReply reply) {
+    FlutterBinaryReply copy = reply;  // every copy is dropped uncalled
+  });
+  int fragileCalls = 0;
+  route_.setReceiverHandler("fragile", [&](Bytes message, FlutterBinaryReply reply) {
+    if (++fragileCalls == 1) throw std::runtime_error("handler failed");
+    reply(message);
+  });
 
-  route_.send("echo", bytesOf("ping"), recordReply());
-
-  ASSERT_TRUE(pumpMainUntil([&] { return replies_.size() == 1; }));
-  EXPECT_EQ(received.values(), std::vector<std::string>{"ping@receiver"});
-  EXPECT_EQ(replies_.values()[0].text, "pong");
-  EXPECT_TRUE(replies_.values()[0].onSenderThread);
-}
-
-TEST_P(FlutterEngineRoundTripTest, MessageOnChannelWithoutHandlerIsAnsweredWithNull) {
-  route_.setReceiverHandler("other", [](Bytes, FlutterBinaryReply reply) { reply(Bytes{}); });
-
-  route_.send("unhandled", bytesOf("ping"), recordReply());
-
-  ASSERT_TRUE(pumpMainUntil([&] { return replies_.size() == 1; }));
-  EXPECT_EQ(replies_.values()[0].text, std::nullopt);
-  EXPECT_TRUE(replies_.values()[0].onSenderThread);
-}
-
-TEST_P(FlutterEngineRoundTripTest, LateReplyFromAnotherThreadArrivesOnceAndLaterRepliesAreIgnored) {
-  TestSignal handled;
+  TestSignal slowHandled;
   FlutterBinaryReply keptReply;
   route_.setReceiverHandler("slow", [&](Bytes, FlutterBinaryReply reply) {
     keptReply = std::move(reply);
-    handled.notify();
+    slowHandled.notify();
   });
-  route_.send("slow", bytesOf("work"), recordReply());
-  ASSERT_TRUE(pumpMainUntil([&] { return handled.raised(); }));
 
+  route_.send("echo", bytesOf("ping"), recordReply("echo"));
+  route_.send("unhandled", bytesOf("ping"), recordReply("unhandled"));
+  route_.send("forgetful", bytesOf("ping"), recordReply("forgetful"));
+  route_.send("fragile", bytesOf("one"), recordReply("fragile1"));
+  route_.send("fragile", bytesOf("two"), recordReply("fragile2"));
+  route_.send("slow", bytesOf("work"), recordReply("slow"));
+  ASSERT_TRUE(pumpMainUntil([&] { return slowHandled.raised(); }));
+  // A late reply from another thread counts once; copies and repeats are ignored.
   std::thread worker([reply = std::move(keptReply)] {
     FlutterBinaryReply copy = reply;
     reply(bytesOf("first"));
@@ -138,41 +130,12 @@ TEST_P(FlutterEngineRoundTripTest, LateReplyFromAnotherThreadArrivesOnceAndLater
   });
   worker.join();
 
-  ASSERT_TRUE(pumpMainUntil([&] { return replies_.size() >= 1; }));
+  ASSERT_TRUE(pumpMainUntil([&] { return replies_.size() == 6; }));
   settle(engine_);
-  ASSERT_EQ(replies_.size(), 1u);
-  EXPECT_EQ(replies_.values()[0].text, "first");
-  EXPECT_TRUE(replies_.values()[0].onSenderThread);
-}
-
-TEST_P(FlutterEngineRoundTripTest, HandlerThatDropsItsReplyGetsTheSenderANullAnswerOnce) {
-  route_.setReceiverHandler("forgetful", [](Bytes, FlutterBinaryReply reply) {
-    FlutterBinaryReply copy = reply;  // every copy is dropped uncalled
-  });
-
-  route_.send("forgetful", bytesOf("ping"), recordReply());
-
-  ASSERT_TRUE(pumpMainUntil([&] { return replies_.size() >= 1; }));
-  settle(engine_);
-  ASSERT_EQ(replies_.size(), 1u);
-  EXPECT_EQ(replies_.values()[0].text, std::nullopt);
-  EXPECT_TRUE(replies_.values()[0].onSenderThread);
-}
-
-TEST_P(FlutterEngineRoundTripTest,
-       HandlerThatThrowsStillGetsTheSenderAnAnswerAndTheChannelKeepsWorking) {
-  int calls = 0;
-  route_.setReceiverHandler("fragile", [&](Bytes message, FlutterBinaryReply reply) {
-    if (++calls == 1) throw std::runtime_error("handler failed");
-    reply(message);
-  });
-
-  route_.send("fragile", bytesOf("one"), recordReply());
-  route_.send("fragile", bytesOf("two"), recordReply());
-
-  ASSERT_TRUE(pumpMainUntil([&] { return replies_.size() == 2; }));
-  EXPECT_EQ(replies_.values()[0].text, std::nullopt);
-  EXPECT_EQ(replies_.values()[1].text, "two");
+  EXPECT_EQ(received.values(), std::vector<std::string>{"ping@receiver"});
+  EXPECT_EQ(sortedReplies(),
+            (std::vector<std::string>{"echo=pong", "forgetful=<null>", "fragile1=<null>",
+                                      "fragile2=two", "slow=first", "unhandled=<null>"}));
 }
 
 TEST_P(FlutterEngineRoundTripTest, SendsFromSeveralThreadsArriveInOrderPerSendingThread) {
@@ -193,7 +156,7 @@ TEST_P(FlutterEngineRoundTripTest, SendsFromSeveralThreadsArriveInOrderPerSendin
         route_.send("stream",
                     Bytes{static_cast<std::uint8_t>(t), static_cast<std::uint8_t>(i & 0xff),
                           static_cast<std::uint8_t>(i >> 8)},
-                    recordReply());
+                    recordReply("s"));
       }
     });
   }
@@ -207,41 +170,23 @@ TEST_P(FlutterEngineRoundTripTest, SendsFromSeveralThreadsArriveInOrderPerSendin
     next[thread] = index + 1;
   }
   EXPECT_EQ(next, std::vector<int>(threads, perThread));
-  for (const auto& reply : replies_.values()) EXPECT_TRUE(reply.onSenderThread);
+  for (const auto& reply : replies_.values()) EXPECT_EQ(reply.find("off"), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothDirections, FlutterEngineRoundTripTest,
-                         testing::Values(Direction::uiToHost, Direction::hostToUi), directionName);
+                         testing::Values(Direction::uiToHost, Direction::hostToUi),
+                         [](const auto& info) {
+                           return info.param == Direction::uiToHost ? "UiToHost" : "HostToUi";
+                         });
 
-// At stake: the UI program starts on the UI thread as the engine starts, and
-// a UI call sent before the host installed its handler still reaches it when
-// the handler is installed in the same main-thread turn (the app relies on
-// this at start-up).
-class FlutterEngineStartTest : public testing::Test {};
-
-TEST_F(FlutterEngineStartTest, UiProgramRunsOnUiThreadAndItsHandlersServeTheHost) {
+// At stake: a UI call sent at start-up before the host installed its handler
+// still reaches it when the handler is installed in the same main-thread turn.
+TEST(FlutterEngineStartTest, UiCallSentBeforeHostHandlerExistsIsHandledOnceHandlerIsInstalled) {
+  TestSignal sent;
+  TestRecorder<std::string> answers;
   std::atomic<bool> programOnUiThread{false};
   FlutterEngine engine([&](FlutterUiSide& ui) {
     programOnUiThread = ui.isUiThread();
-    ui.setHandler("greet", [](Bytes message, FlutterBinaryReply reply) {
-      reply(bytesOf("hello " + textOf(message)));
-    });
-  });
-  std::optional<std::string> answer;
-
-  engine.binaryMessenger().sendOnChannel("greet", bytesOf("host"), [&](std::optional<Bytes> reply) {
-    answer = reply ? textOf(*reply) : "<null>";
-  });
-
-  ASSERT_TRUE(pumpMainUntil([&] { return answer.has_value(); }));
-  EXPECT_TRUE(programOnUiThread.load());
-  EXPECT_EQ(answer, "hello host");
-}
-
-TEST_F(FlutterEngineStartTest, UiCallSentBeforeHostHandlerExistsIsHandledOnceHandlerIsInstalled) {
-  TestSignal sent;
-  TestRecorder<std::string> answers;
-  FlutterEngine engine([&](FlutterUiSide& ui) {
     ui.sendToHost("early", bytesOf("first call"), [&](std::optional<Bytes> reply) {
       answers.add(reply ? textOf(*reply) : "<null>");
     });
@@ -254,46 +199,29 @@ TEST_F(FlutterEngineStartTest, UiCallSentBeforeHostHandlerExistsIsHandledOnceHan
 
   ASSERT_TRUE(pumpMainUntil([&] { return answers.size() == 1; }));
   EXPECT_EQ(answers.values()[0], "first call");
+  EXPECT_TRUE(programOnUiThread.load());
 }
 
 // At stake: an engine destroyed with messages and replies in flight must not
 // call back into anything afterwards, must not crash when a handler answers
 // late, and must not return while one of its callbacks still runs.
-class FlutterEngineTeardownTest : public testing::Test {};
-
-TEST_F(FlutterEngineTeardownTest, RepliesStillQueuedForTheHostAreDroppedUncalled) {
-  constexpr int messages = 50;
-  TestRecorder<int> uiHandled;
-  std::atomic<int> hostCallbacks{0};
+TEST(FlutterEngineTeardownTest, RepliesInFlightEitherWayAreDroppedUncalled) {
+  std::atomic<int> callbacks{0};
+  FlutterBinaryReply keptReply;
   auto engine = std::make_unique<FlutterEngine>();
-  engine->uiSide().setHandler("echo", [&](Bytes message, FlutterBinaryReply reply) {
-    uiHandled.add(1);
-    reply(std::move(message));
-  });
-  for (int i = 0; i < messages; ++i) {
+  engine->uiSide().setHandler(
+      "echo", [](Bytes message, FlutterBinaryReply reply) { reply(std::move(message)); });
+  engine->binaryMessenger().setMessageHandlerOnChannel(
+      "slow", [&](Bytes, FlutterBinaryReply reply) { keptReply = std::move(reply); });
+  engine->uiSide().sendToHost("slow", bytesOf("call"), [&](std::optional<Bytes>) { ++callbacks; });
+  ASSERT_TRUE(pumpMainUntil([&] { return static_cast<bool>(keptReply); }));
+  for (int i = 0; i < 50; ++i) {
     engine->binaryMessenger().sendOnChannel("echo", bytesOf("m"),
-                                            [&](std::optional<Bytes>) { ++hostCallbacks; });
+                                            [&](std::optional<Bytes>) { ++callbacks; });
   }
   TestSignal uiDone;
   engine->uiSide().post([&] { uiDone.notify(); });
-  ASSERT_TRUE(uiDone.wait());
-  ASSERT_EQ(uiHandled.size(), static_cast<std::size_t>(messages));
-
-  engine.reset();
-  pumpMainIdle();
-
-  EXPECT_EQ(hostCallbacks.load(), 0);
-}
-
-TEST_F(FlutterEngineTeardownTest, ReplyKeptByTheHostPastEngineDestructionIsHarmless) {
-  std::atomic<bool> uiCallbackRan{false};
-  FlutterBinaryReply keptReply;
-  auto engine = std::make_unique<FlutterEngine>();
-  engine->binaryMessenger().setMessageHandlerOnChannel(
-      "slow", [&](Bytes, FlutterBinaryReply reply) { keptReply = std::move(reply); });
-  engine->uiSide().sendToHost("slow", bytesOf("call"),
-                              [&](std::optional<Bytes>) { uiCallbackRan = true; });
-  ASSERT_TRUE(pumpMainUntil([&] { return static_cast<bool>(keptReply); }));
+  ASSERT_TRUE(uiDone.wait());  // the echo replies now wait on the main queue
 
   engine.reset();
   std::thread late([reply = std::move(keptReply)] {
@@ -303,10 +231,10 @@ TEST_F(FlutterEngineTeardownTest, ReplyKeptByTheHostPastEngineDestructionIsHarml
   late.join();
   pumpMainIdle();
 
-  EXPECT_FALSE(uiCallbackRan.load());
+  EXPECT_EQ(callbacks.load(), 0);
 }
 
-TEST_F(FlutterEngineTeardownTest, DestructionWaitsForAUiHandlerThatIsRunning) {
+TEST(FlutterEngineTeardownTest, DestructionWaitsForAUiHandlerThatIsRunning) {
   TestSignal entered;
   TestSignal release;
   std::atomic<bool> handlerFinished{false};
@@ -330,7 +258,7 @@ TEST_F(FlutterEngineTeardownTest, DestructionWaitsForAUiHandlerThatIsRunning) {
   EXPECT_TRUE(finishedBeforeDestructorReturned.load());
 }
 
-TEST_F(FlutterEngineTeardownTest, HostHandlerMayDestroyItsOwnEngine) {
+TEST(FlutterEngineTeardownTest, HostHandlerMayDestroyItsOwnEngine) {
   std::atomic<bool> uiCallbackRan{false};
   auto engine = std::make_unique<FlutterEngine>();
   engine->binaryMessenger().setMessageHandlerOnChannel("quit",
