@@ -33,7 +33,6 @@ class FakeHostApi final : public BridgeHostApi {
       [](CheckPermissionCompletion completion) {
         completion(Result<AudioPermission>::success(AudioPermission{true, true}));
       };
-  std::function<void(AudioDeviceType)> requestPermissionDoes = [](AudioDeviceType) {};
 
   TestRecorder<std::string> calls;
 
@@ -55,7 +54,6 @@ class FakeHostApi final : public BridgeHostApi {
   }
   void requestPermission(AudioDeviceType type) override {
     calls.add("requestPermission(" + std::to_string(static_cast<int>(type)) + ")");
-    requestPermissionDoes(type);
   }
 };
 
@@ -82,11 +80,6 @@ inline std::vector<UiReply> callFromUi(FlutterEngine& engine, const std::string&
   engine.uiSide().post([&] { uiDrained.notify(); });
   uiDrained.wait();
   return replies->values();
-}
-
-// The host codec's bytes for `value`.
-inline Bytes hostBytes(const CodecValue& value) {
-  return BridgeHostApiCodec::shared().encode(value);
 }
 
 // The reply decoded with the host codec; fails the test when it does not decode.

@@ -12,98 +12,52 @@
 namespace harkwell::test {
 namespace {
 
-using ::testing::EndsWith;
-using ::testing::HasSubstr;
-using ::testing::StartsWith;
+using ::testing::MatchesRegex;
 
-class OddError : public std::runtime_error {
- public:
+struct OddError : std::runtime_error {
   OddError() : std::runtime_error("odd failure") {}
 };
-
 struct Outer {
   struct Inner {};
 };
-
 template <class T>
 struct Box {};
 
-template <class E>
-std::exception_ptr thrown(E error) {
-  return std::make_exception_ptr(std::move(error));
-}
-
 // At stake: whatever goes wrong in the host reaches the UI as three elements
 // its generated code can read, with the code and message of our own errors
-// intact.
-class WrapErrorTest : public ::testing::Test {};
-
-TEST_F(WrapErrorTest, APigeonErrorWithOnlyACodeGivesNullMessageAndDetails) {
-  EXPECT_EQ(wrapError(thrown(PigeonError("C"))), (CodecList{"C", CodecValue(), CodecValue()}));
+// intact, and anything else described by its text, bare type name and stack.
+TEST(WrapErrorTest, OurOwnErrorsKeepTheirThreeFields) {
+  const CodecValue details = CodecMap{{"k", std::int32_t{1}}};
+  EXPECT_EQ(wrapError(std::make_exception_ptr(PigeonError("C"))),
+            (CodecList{"C", CodecValue(), CodecValue()}));
+  EXPECT_EQ(wrapError(std::make_exception_ptr(PigeonError("C", "M", details))),
+            (CodecList{"C", "M", details}));
+  EXPECT_EQ(wrapError(std::make_exception_ptr(FlutterError("F", std::nullopt, details))),
+            (CodecList{"F", CodecValue(), details}));
 }
 
-TEST_F(WrapErrorTest, APigeonErrorKeepsItsMessageAndDetails) {
-  CodecValue details = CodecMap{{"k", std::int32_t{1}}};
-  EXPECT_EQ(wrapError(thrown(PigeonError("C", "M", details))), (CodecList{"C", "M", details}));
-  EXPECT_EQ(wrapError(PigeonError("C", "M", details)), (CodecList{"C", "M", details}));
-}
-
-TEST_F(WrapErrorTest, AFlutterErrorGivesItsThreeFields) {
-  EXPECT_EQ(wrapError(thrown(FlutterError("F", "m"))), (CodecList{"F", "m", CodecValue()}));
-  EXPECT_EQ(wrapError(thrown(FlutterError("F", std::nullopt, CodecValue(std::int64_t{7})))),
-            (CodecList{"F", CodecValue(), std::int64_t{7}}));
-}
-
-TEST_F(WrapErrorTest, AnyOtherErrorGivesDescriptionTypeAndStack) {
-  CodecList reply = wrapError(thrown(OddError()));
-  ASSERT_EQ(reply.size(), 3u);
-  EXPECT_EQ(reply[0], CodecValue("odd failure"));
-  EXPECT_EQ(reply[1], CodecValue("OddError"));
-  ASSERT_TRUE(reply[2].is<std::string>());
-  const std::string& stack = std::get<std::string>(reply[2]);
-  EXPECT_THAT(stack, StartsWith("Stacktrace: [\""));
-  EXPECT_THAT(stack, EndsWith("\"]"));
-  EXPECT_THAT(stack, HasSubstr("\", \"")) << "expected several quoted frames";
-}
-
-TEST_F(WrapErrorTest, AThrownStringGivesItsText) {
-  CodecList reply = wrapError(thrown(std::string("plain text")));
-  ASSERT_EQ(reply.size(), 3u);
-  EXPECT_EQ(reply[0], CodecValue("plain text"));
-  EXPECT_THAT(std::get<std::string>(reply[1]), StartsWith("basic_string"));
-}
-
-TEST_F(WrapErrorTest, ANonErrorValueStillGivesThreeStrings) {
-  for (const std::exception_ptr& error : {thrown(42), std::exception_ptr()}) {
-    CodecList reply = wrapError(error);
+TEST(WrapErrorTest, AnythingElseGivesTextTypeAndStack) {
+  EXPECT_EQ(wrapError(std::make_exception_ptr(OddError()))[1], CodecValue("OddError"));
+  EXPECT_EQ(wrapError(std::make_exception_ptr(std::string("plain")))[0], CodecValue("plain"));
+  EXPECT_EQ(wrapError(std::make_exception_ptr(42))[1], CodecValue("int"));
+  for (const std::exception_ptr& error :
+       {std::make_exception_ptr(OddError()), std::make_exception_ptr(42), std::exception_ptr()}) {
+    const CodecList reply = wrapError(error);
     ASSERT_EQ(reply.size(), 3u);
-    for (const CodecValue& element : reply) EXPECT_TRUE(element.is<std::string>());
-    EXPECT_THAT(std::get<std::string>(reply[2]), StartsWith("Stacktrace: ["));
+    for (const CodecValue& element : reply) ASSERT_TRUE(element.is<std::string>());
+    EXPECT_THAT(std::get<std::string>(reply[2]), MatchesRegex(R"(Stacktrace: \[(".*")?\])"));
   }
-  EXPECT_EQ(wrapError(thrown(42))[1], CodecValue("int"));
+  EXPECT_EQ(wrapError(std::make_exception_ptr(OddError()))[0], CodecValue("odd failure"));
+  EXPECT_THAT(std::get<std::string>(wrapError(std::make_exception_ptr(OddError()))[2]),
+              ::testing::HasSubstr("\", \""))
+      << "expected several quoted frames";
 }
 
-// At stake: the type name in an error reply is the bare name the developer
-// wrote, without namespaces or enclosing classes, whatever the nesting.
-struct TypeNameCase {
-  const std::type_info* type;
-  const char* expected;
-};
-
-class UnqualifiedTypeNameTest : public ::testing::TestWithParam<TypeNameCase> {};
-
-TEST_P(UnqualifiedTypeNameTest, DropsEveryQualifier) {
-  EXPECT_EQ(unqualifiedTypeName(*GetParam().type), GetParam().expected);
+TEST(WrapErrorTest, TypeNamesDropEveryQualifier) {
+  EXPECT_EQ(unqualifiedTypeName(typeid(std::runtime_error)), "runtime_error");
+  EXPECT_EQ(unqualifiedTypeName(typeid(Outer::Inner)), "Inner");
+  EXPECT_EQ(unqualifiedTypeName(typeid(Box<std::runtime_error>)), "Box<std::runtime_error>");
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Types, UnqualifiedTypeNameTest,
-    ::testing::Values(TypeNameCase{&typeid(std::runtime_error), "runtime_error"},
-                      TypeNameCase{&typeid(OddError), "OddError"},
-                      TypeNameCase{&typeid(Outer::Inner), "Inner"},
-                      TypeNameCase{&typeid(Box<std::runtime_error>), "Box<std::runtime_error>"},
-                      TypeNameCase{&typeid(PigeonError), "PigeonError"},
-                      TypeNameCase{&typeid(int), "int"}));
 
 }  // namespace
 }  // namespace harkwell::test
