@@ -7,14 +7,12 @@
 namespace harkwell::pulse_test {
 namespace {
 
-using namespace std::chrono_literals;
-
 // At stake: the lists the UI offers. A monitor offered as a microphone records
-// the speakers; a display id that changes with the server's mood breaks a
+// the speakers; a display id that is not the sink name's hash breaks a
 // remembered choice.
 class PulseBackendEnumerationTest : public PulseBackendFixture {};
 
-TEST_F(PulseBackendEnumerationTest, MicrophoneListHoldsTheTestMicFirstAndNoMonitor) {
+TEST_F(PulseBackendEnumerationTest, SourcesBecomeMicrophonesAndSinksBecomeDisplays) {
   const auto microphones = backend_->microphones(microphoneType);
   ASSERT_FALSE(microphones.empty());
   EXPECT_EQ(microphones[0], (MicrophoneInfo{"test_mic", "Test_Microphone"}));
@@ -22,9 +20,8 @@ TEST_F(PulseBackendEnumerationTest, MicrophoneListHoldsTheTestMicFirstAndNoMonit
     EXPECT_EQ(microphone.uniqueID.find(".monitor"), std::string::npos) << microphone.uniqueID;
   }
   EXPECT_TRUE(backend_->microphones("AVCaptureDeviceTypeExternal").empty());
-}
+  EXPECT_EQ(backend_->microphoneAuthorizationStatus(), CaptureAuthorizationStatus::authorized);
 
-TEST_F(PulseBackendEnumerationTest, DisplayListHoldsEverySinkUnderItsHashedName) {
   ShareableContentAnswer answer;
   backend_->getShareableContent([&](ShareableContentAnswer a) { answer = std::move(a); });
   ASSERT_FALSE(answer.error) << answer.error->debugDescription();
@@ -35,100 +32,61 @@ TEST_F(PulseBackendEnumerationTest, DisplayListHoldsEverySinkUnderItsHashedName)
             answer.displays.end());
 }
 
-TEST_F(PulseBackendEnumerationTest, IdsStayTheSameAcrossAServerRestart) {
-  ShareableContentAnswer before, after;
-  backend_->getShareableContent([&](ShareableContentAnswer a) { before = std::move(a); });
-  const auto microphonesBefore = backend_->microphones(microphoneType);
-  ASSERT_TRUE(server_->restart());
-  // The same backend object: it has to notice the old connection died.
-  backend_->getShareableContent([&](ShareableContentAnswer a) { after = std::move(a); });
-  ASSERT_FALSE(after.error);
-  EXPECT_EQ(before.displays, after.displays);
-  EXPECT_EQ(microphonesBefore, backend_->microphones(microphoneType));
-}
-
-TEST_F(PulseBackendEnumerationTest, PermissionsAreGrantedWhileTheServerAnswers) {
-  EXPECT_EQ(backend_->microphoneAuthorizationStatus(), CaptureAuthorizationStatus::authorized);
-  std::optional<bool> granted;
-  backend_->requestMicrophoneAccess([&](bool g) { granted = g; });
-  EXPECT_EQ(granted, true);
-}
-
 // At stake: start, stop and start again work; after a stop has returned (or
-// reported success) not one more buffer reaches the consumer; an unknown id
-// never records something else.
+// reported success) or the stream is gone, not one more buffer reaches the
+// consumer; an unknown id never records something else.
 class PulseBackendLifecycleTest : public PulseBackendFixture {};
 
-TEST_F(PulseBackendLifecycleTest, AMicrophoneCanBeStartedStoppedAndStartedAgain) {
+TEST_F(PulseBackendLifecycleTest, AMicrophoneRestartsAndNothingArrivesAfterItsStopReturns) {
   auto capture = backend_->openMicrophone("test_mic");
   for (int run = 0; run < 2; ++run) {
+    auto stopped = std::make_shared<std::atomic<bool>>(false);
+    auto late = std::make_shared<std::atomic<int>>(0);
     auto collector = std::make_shared<BufferCollector>();
-    capture->setOutput({}, queue_, [collector](CMSampleBufferRef b) { collector->add(b); });
-    const auto error = capture->startRunning();
-    ASSERT_FALSE(error) << error->debugDescription();
+    // The handler is slow, so buffers pile up in the queue when the stop comes.
+    capture->setOutput({}, queue_, [=](CMSampleBufferRef b) {
+      if (stopped->load()) late->fetch_add(1);
+      collector->add(b);
+      std::this_thread::sleep_for(5ms);
+    });
+    ASSERT_FALSE(capture->startRunning());
     EXPECT_TRUE(capture->isRunning());
-    EXPECT_TRUE(collector->waitForFrames(4800, 3s)) << "run " << run;
+    ASSERT_TRUE(collector->waitForFrames(4800)) << "run " << run;
     capture->stopRunning();
+    stopped->store(true);
     EXPECT_FALSE(capture->isRunning());
+    drainDeliveries();
+    EXPECT_EQ(late->load(), 0);
+    // Float, one buffer per channel, at the source's rate.
+    const auto asbd = collector->asbd();
+    ASSERT_TRUE(asbd);
+    EXPECT_EQ(asbd->mSampleRate, 48000);
+    EXPECT_EQ(asbd->mChannelsPerFrame, 1u);
+    EXPECT_EQ(asbd->mBitsPerChannel, 32u);
+    EXPECT_TRUE(asbd->mFormatFlags & kAudioFormatFlagIsFloat);
+    EXPECT_TRUE(asbd->mFormatFlags & kAudioFormatFlagIsNonInterleaved);
   }
 }
 
-TEST_F(PulseBackendLifecycleTest, MicrophoneBuffersDescribeFloatOneBufferPerChannel) {
-  auto capture = backend_->openMicrophone("test_mic");
-  auto collector = std::make_shared<BufferCollector>();
-  capture->setOutput({}, queue_, [collector](CMSampleBufferRef b) { collector->add(b); });
-  ASSERT_FALSE(capture->startRunning());
-  ASSERT_TRUE(collector->waitForFrames(960, 3s));
-  capture->stopRunning();
-  const auto asbd = collector->asbd();
-  ASSERT_TRUE(asbd);
-  EXPECT_EQ(asbd->mSampleRate, 48000);
-  EXPECT_EQ(asbd->mChannelsPerFrame, 1u);
-  EXPECT_EQ(asbd->mBitsPerChannel, 32u);
-  EXPECT_TRUE(asbd->mFormatFlags & kAudioFormatFlagIsFloat);
-  EXPECT_TRUE(asbd->mFormatFlags & kAudioFormatFlagIsNonInterleaved);
-  EXPECT_EQ(collector->malformed(), 0u);
-}
-
-TEST_F(PulseBackendLifecycleTest, NoMicrophoneBufferArrivesAfterStopReturns) {
-  auto capture = backend_->openMicrophone("test_mic");
-  auto stopped = std::make_shared<std::atomic<bool>>(false);
-  auto late = std::make_shared<std::atomic<int>>(0);
-  auto collector = std::make_shared<BufferCollector>();
-  // The handler is slow, so buffers pile up in the queue when the stop comes.
-  capture->setOutput({}, queue_, [=](CMSampleBufferRef b) {
-    if (stopped->load()) late->fetch_add(1);
-    collector->add(b);
-    std::this_thread::sleep_for(5ms);
-  });
-  ASSERT_FALSE(capture->startRunning());
-  ASSERT_TRUE(collector->waitForFrames(4800, 3s));
-  capture->stopRunning();
-  stopped->store(true);
-  queue_->sync([] {});
-  std::this_thread::sleep_for(100ms);
-  queue_->sync([] {});
-  EXPECT_EQ(late->load(), 0);
-}
-
-TEST_F(PulseBackendLifecycleTest, NoDisplayBufferArrivesAfterStopReportsSuccess) {
+TEST_F(PulseBackendLifecycleTest, NoDisplayBufferArrivesAfterAStopOrTheStreamsDestruction) {
   DisplayCapture capture;
   ASSERT_FALSE(startDisplay(capture, speakersId()));
-  ASSERT_TRUE(capture.collector->waitForFrames(4800, 3s));
-  ASSERT_FALSE(
-      await([&](CaptureCompletion done) { capture.stream->stopCapture(std::move(done)); }));
+  ASSERT_TRUE(capture.collector->waitForFrames(4800));
+  ASSERT_FALSE(stopDisplay(capture));
   const size_t atStop = capture.collector->buffers();
-  queue_->sync([] {});
-  std::this_thread::sleep_for(100ms);
-  queue_->sync([] {});
+  drainDeliveries();
   EXPECT_EQ(capture.collector->buffers(), atStop);
   EXPECT_EQ(capture.stoppedCount->load(), 0);
-  // And it starts again.
+
   ASSERT_FALSE(startDisplay(capture, speakersId()));
-  EXPECT_TRUE(capture.collector->waitForFrames(atStop + 4800, 3s));
+  ASSERT_TRUE(capture.collector->waitForFrames(atStop + 4800));
+  capture.stream.reset();
+  const size_t atDestruction = capture.collector->buffers();
+  drainDeliveries();
+  EXPECT_EQ(capture.collector->buffers(), atDestruction);
 }
 
-TEST_F(PulseBackendLifecycleTest, AnUnknownMicrophoneCannotBeOpened) {
+TEST_F(PulseBackendLifecycleTest, UnknownDevicesCannotBeOpenedOrStarted) {
   try {
     backend_->openMicrophone("no_such_source");
     FAIL() << "opened a microphone that does not exist";
@@ -137,28 +95,69 @@ TEST_F(PulseBackendLifecycleTest, AnUnknownMicrophoneCannotBeOpened) {
   }
   // A monitor is a source, but not a microphone.
   EXPECT_THROW(backend_->openMicrophone("test_speakers.monitor"), NSError);
-}
 
-TEST_F(PulseBackendLifecycleTest, AnUnknownDisplayFailsToStartAndDeliversNothing) {
   DisplayCapture capture;
   const auto error = startDisplay(capture, speakersId() + 1);
   ASSERT_TRUE(error);
   EXPECT_EQ(error->code(), static_cast<int64_t>(CaptureErrorCode::deviceNotFound));
-  std::this_thread::sleep_for(100ms);
-  queue_->sync([] {});
+  drainDeliveries();
   EXPECT_EQ(capture.collector->buffers(), 0u);
   EXPECT_EQ(capture.stoppedCount->load(), 0);
 }
 
-TEST_F(PulseBackendLifecycleTest, DestroyingARunningDisplayStreamStopsItsDelivery) {
+// At stake: what the server plays is what the host receives: the right
+// device, frequency and level, in the layout the buffers describe.
+class PulseBackendContentTest : public PulseBackendFixture {};
+
+TEST_F(PulseBackendContentTest, AToneIntoTheSpeakersArrivesAtSixteenKilohertzMono) {
   DisplayCapture capture;
   ASSERT_FALSE(startDisplay(capture, speakersId()));
-  ASSERT_TRUE(capture.collector->waitForFrames(960, 3s));
-  capture.stream.reset();
-  const size_t atDestruction = capture.collector->buffers();
+  ASSERT_TRUE(capture.collector->waitForFrames(960));
+  server_->playTone("test_speakers");
+  std::this_thread::sleep_for(200ms);
+  ASSERT_FALSE(stopDisplay(capture));
+
+  const auto asbd = capture.collector->asbd();
+  ASSERT_TRUE(asbd);
+  ASSERT_EQ(asbd->mSampleRate, 48000);
+  EXPECT_EQ(asbd->mChannelsPerFrame, 2u);
+  EXPECT_TRUE(asbd->mFormatFlags & kAudioFormatFlagIsNonInterleaved);
+  const auto channels = capture.collector->channels();
+  ASSERT_EQ(channels.size(), 2u);
+  for (const auto& channel : channels) {
+    EXPECT_NEAR(peak(channel), 0.5, 0.03);
+    EXPECT_NEAR(dominantFrequency(channel, 48000), 1000.0, 10.0);
+  }
+  // As the host hears it: the channels averaged (they must be in step for the
+  // level to hold) and picked down to 16 kHz.
+  std::vector<double> mono16k;
+  for (size_t i = 0; i < channels[0].size() && i < channels[1].size(); i += 3) {
+    mono16k.push_back((channels[0][i] + channels[1][i]) / 2);
+  }
+  EXPECT_NEAR(peak(mono16k), 0.5, 0.03);
+  EXPECT_NEAR(dominantFrequency(mono16k, 16000), 1000.0, 10.0);
+  EXPECT_EQ(capture.stoppedCount->load(), 0);
+}
+
+TEST_F(PulseBackendContentTest, AMicrophoneHearsItsFeedAndStaysPinnedWhenTheDefaultMoves) {
+  auto collector = std::make_shared<BufferCollector>();
+  auto capture = startMicrophone(collector);
+  ASSERT_TRUE(collector->waitForFrames(24000));  // half a second of silence first
+  const size_t toneStart = collector->channels()[0].size();
+  server_->playTone("test_micfeed");
+  std::this_thread::sleep_for(200ms);
+  const size_t toneEnd = collector->channels()[0].size();
+  EXPECT_LT(peak(collector->channels()[0], 0, toneStart), 0.001);
+  EXPECT_GT(peak(collector->channels()[0], toneStart), 0.2);
+
+  server_->shell("pactl set-default-source test_speakers.monitor");
   std::this_thread::sleep_for(100ms);
-  queue_->sync([] {});
-  EXPECT_EQ(capture.collector->buffers(), atDestruction);
+  server_->playTone("test_speakers");
+  std::this_thread::sleep_for(100ms);
+  EXPECT_TRUE(capture->isRunning());
+  capture->stopRunning();
+  EXPECT_LT(peak(collector->channels()[0], toneEnd), 0.01)
+      << "the microphone capture followed the default";
 }
 
 }  // namespace
