@@ -1,13 +1,17 @@
 #include "ui/ConsoleUi.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,7 +25,7 @@ namespace harkwell {
 namespace {
 
 using namespace std::chrono_literals;
-using test::FakeHostApi;
+using ::testing::HasSubstr;
 
 const AudioDevice kDesk{"Desk Microphone", AudioDeviceType::input, "desk", true};
 const AudioDevice kHeadset{"Headset", AudioDeviceType::input, "headset", false};
@@ -30,27 +34,26 @@ const AudioDevice kDisplay{"Display 1", AudioDeviceType::output, "1", true};
 NativeAudioEvent deviceEvent(const AudioDevice& device, NativeAudioEventType type,
                              std::vector<double> samples = {}) {
   NativeAudioEvent event{device.id, device.type, type, std::nullopt, std::nullopt};
-  if (type == NativeAudioEventType::deviceAudioData) {
+  if (type == NativeAudioEventType::deviceAudioData)
     event.audioData.emplace(samples.begin(), samples.end());
-  }
   return event;
 }
 
 // Runs a ConsoleUi on an engine's UI side against a FakeHostApi behind the
 // real host channels, with a hand-driven clock and no ticker thread; the test
 // thread is the main thread and pumps it.
-class ConsoleUiFixture : public ::testing::Test {
+class ConsoleUiTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string pattern = (std::filesystem::temp_directory_path() / "harkwell-ui-XXXXXX").string();
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
     directory_ = pattern;
     options_.wavPath = (directory_ / "capture.wav").string();
-    output_ = std::tmpfile();
-    ASSERT_NE(output_, nullptr);
+    output_ = std::fopen((directory_ / "printed.txt").c_str(), "w");
+    // The default microphone is listed second, so that taking the first shows.
     api_->getDevicesDoes = [](AudioDeviceType type, GetDevicesCompletion completion) {
       completion(Result<std::vector<AudioDevice>>::success(
-          type == AudioDeviceType::input ? std::vector<AudioDevice>{kDesk, kHeadset}
+          type == AudioDeviceType::input ? std::vector<AudioDevice>{kHeadset, kDesk}
                                          : std::vector<AudioDevice>{kDisplay}));
     };
     // The host's side of a capture: start, then whatever audio the test queued.
@@ -74,14 +77,16 @@ class ConsoleUiFixture : public ::testing::Test {
 
   void send(NativeAudioEvent event) { flutterApi_.onEvent(std::move(event), {}); }
 
-  // Starts the UI program on the UI thread, as the engine would.
-  void start() {
+  // Starts the UI program on the UI thread, as the engine would; interrupted
+  // first if asked.
+  void start(bool interruptFirst = false) {
     ConsoleUi::Settings settings;
     settings.output = output_;
     settings.now = [this] { return ConsoleUi::Clock::time_point(nowMs_.load() * 1ms); };
     settings.tickInterval = 0ms;
     ui_ = std::make_unique<ConsoleUi>(
         options_, [this](int status) { statuses_.add(status); }, settings);
+    if (interruptFirst) ui_->interrupt();
     engine_.uiSide().post([this] { ui_->run(engine_.uiSide()); });
   }
 
@@ -102,10 +107,8 @@ class ConsoleUiFixture : public ::testing::Test {
 
   bool pumpUntilCalled(const std::string& call) {
     return test::pumpMainUntil([&] {
-      for (const auto& made : api_->calls.values()) {
-        if (made == call) return true;
-      }
-      return false;
+      const auto made = api_->calls.values();
+      return std::find(made.begin(), made.end(), call) != made.end();
     });
   }
 
@@ -118,13 +121,9 @@ class ConsoleUiFixture : public ::testing::Test {
   }
 
   std::string printed() {
-    onUi([] {});  // everything the UI wrote so far is flushed on its thread
-    std::fflush(output_);
-    std::rewind(output_);
-    std::string text;
-    char buffer[4096];
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, output_)) text.append(buffer, n);
-    return text;
+    onUi([this] { std::fflush(output_); });
+    std::ifstream in(directory_ / "printed.txt");
+    return {std::istreambuf_iterator<char>(in), {}};
   }
 
   std::vector<float> wavSamples() {
@@ -144,7 +143,7 @@ class ConsoleUiFixture : public ::testing::Test {
   std::vector<std::vector<double>> audioOnListen_;
   bool confirmStop_ = true;
   test::TestRecorder<int> statuses_;
-  std::shared_ptr<FakeHostApi> api_ = std::make_shared<FakeHostApi>();
+  std::shared_ptr<test::FakeHostApi> api_ = std::make_shared<test::FakeHostApi>();
   // The UI outlives the engine that runs it: declared first, destroyed last.
   std::unique_ptr<ConsoleUi> ui_;
   FlutterEngine engine_;
@@ -152,32 +151,38 @@ class ConsoleUiFixture : public ::testing::Test {
 };
 
 // At stake: --list tells the user both permissions and both lists, defaults
-// marked, and captures nothing.
-class ConsoleUiListTest : public ConsoleUiFixture {};
-
-TEST_F(ConsoleUiListTest, ShowsPermissionsAndBothListsThenEndsWithZero) {
+// marked, and captures nothing; --trace shows both directions as tagged JSON.
+TEST_F(ConsoleUiTest, ListShowsPermissionsAndBothListsAndTraceShowsTheMessages) {
   options_.list = true;
+  options_.trace = true;
   start();
   EXPECT_EQ(awaitStatus(), 0);
   const std::string text = printed();
-  EXPECT_NE(text.find("Permissions: microphone granted, system audio (screen capture) granted"),
-            std::string::npos)
-      << text;
-  EXPECT_NE(text.find("  * desk  Desk Microphone  (default)\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("    headset  Headset\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("  * 1  Display 1  (default)\n"), std::string::npos) << text;
+  EXPECT_THAT(text,
+              HasSubstr("Permissions: microphone granted, system audio (screen capture) granted"));
+  EXPECT_THAT(text, HasSubstr("    headset  Headset\n  * desk  Desk Microphone  (default)\n"));
+  EXPECT_THAT(text, HasSubstr("  * 1  Display 1  (default)\n"));
+  EXPECT_THAT(text,
+              HasSubstr("trace host→ui reply dev.flutter.pigeon.harkwell_bridge.BridgeHostApi."
+                        "checkPermission {\"t\":\"list\",\"v\":[{\"t\":\"AudioPermission\""));
+  EXPECT_THAT(text,
+              HasSubstr("trace ui→host dev.flutter.pigeon.harkwell_bridge.BridgeHostApi.getDevices "
+                        "{\"t\":\"list\",\"v\":[{\"t\":\"int32\",\"v\":1}]}"));
   EXPECT_EQ(api_->calls.values(),
             (std::vector<std::string>{"checkPermission", "getDevices(0)", "getDevices(1)"}));
   EXPECT_FALSE(std::filesystem::exists(options_.wavPath));
 }
 
-// At stake: a capture keeps every sample that arrives before deviceStop, ends
-// by unlistening once the requested length is reached, and reports truly.
-class ConsoleUiCaptureTest : public ConsoleUiFixture {};
-
-TEST_F(ConsoleUiCaptureTest, StopsAtTheRequestedLengthAndWritesEverySampleReceived) {
+// At stake: a capture keeps every sample of its own source that arrives before
+// deviceStop, ends by unlistening once the requested length is reached, and
+// reports truly.
+TEST_F(ConsoleUiTest, StopsAtTheRequestedLengthAndWritesEverySampleOfTheSource) {
   options_.seconds = 0.1;  // 1600 samples
   audioOnListen_ = {std::vector<double>(1000, 0.5), std::vector<double>(1000, -0.25)};
+  api_->listenDoes = [this, listen = api_->listenDoes](const AudioDevice& device) {
+    send(deviceEvent(kHeadset, NativeAudioEventType::deviceAudioData, std::vector<double>(9, 0.9)));
+    listen(device);
+  };
   start();
   EXPECT_EQ(awaitStatus(), 0);
 
@@ -189,42 +194,13 @@ TEST_F(ConsoleUiCaptureTest, StopsAtTheRequestedLengthAndWritesEverySampleReceiv
   EXPECT_EQ(samples.front(), 0.5f);
   EXPECT_EQ(samples.back(), -0.25f);
   const std::string text = printed();
-  EXPECT_NE(text.find("samples:           2000\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("events received:   4 (2 with audio)"), std::string::npos) << text;
-  EXPECT_NE(text.find("peak:              -6.0 dBFS"), std::string::npos) << text;
-  EXPECT_NE(text.find("Wrote "), std::string::npos) << text;
-}
-
-TEST_F(ConsoleUiCaptureTest, CapturesTheNamedDisplay) {
-  options_.source = "output:1";
-  options_.seconds = 0.01;
-  audioOnListen_ = {std::vector<double>(160, 0.1)};
-  start();
-  EXPECT_EQ(awaitStatus(), 0);
-  EXPECT_TRUE(pumpUntilCalled("unlisten(1)"));
-  EXPECT_EQ(wavSamples().size(), 160u);
-}
-
-TEST_F(ConsoleUiCaptureTest, AudioOfAnotherSourceIsNotRecorded) {
-  options_.seconds = 0.01;
-  api_->listenDoes = [this](const AudioDevice& device) {
-    send(deviceEvent(device, NativeAudioEventType::deviceStart));
-    send(deviceEvent(kHeadset, NativeAudioEventType::deviceAudioData,
-                     std::vector<double>(160, 0.9)));
-    send(deviceEvent(device, NativeAudioEventType::deviceAudioData, std::vector<double>(160, 0.1)));
-  };
-  start();
-  EXPECT_EQ(awaitStatus(), 0);
-  const std::vector<float> samples = wavSamples();
-  ASSERT_EQ(samples.size(), 160u);
-  EXPECT_FLOAT_EQ(samples[0], 0.1f);
+  EXPECT_THAT(text, HasSubstr("samples:           2000\n"));
+  EXPECT_THAT(text, HasSubstr("peak:              -6.0 dBFS"));
 }
 
 // At stake: a capture that cannot go on ends with a clear message and a
 // non-zero status, and Ctrl-C ends one cleanly; nothing hangs.
-class ConsoleUiEndingTest : public ConsoleUiFixture {};
-
-TEST_F(ConsoleUiEndingTest, NoAudioWithinTheTimeoutFailsAndLeavesNoFile) {
+TEST_F(ConsoleUiTest, NoAudioWithinTheTimeoutFailsAndLeavesNoFile) {
   start();
   ASSERT_TRUE(pumpUntilCalled("listen(desk)"));
   advanceAndTick(2900ms);
@@ -232,12 +208,11 @@ TEST_F(ConsoleUiEndingTest, NoAudioWithinTheTimeoutFailsAndLeavesNoFile) {
   advanceAndTick(200ms);
   EXPECT_EQ(awaitStatus(), ConsoleUi::failureExitStatus);
   EXPECT_TRUE(pumpUntilCalled("unlisten(desk)"));
-  EXPECT_NE(printed().find("harkwell: no audio from Desk Microphone within 3 seconds"),
-            std::string::npos);
+  EXPECT_THAT(printed(), HasSubstr("harkwell: no audio from Desk Microphone within 3 seconds"));
   EXPECT_FALSE(std::filesystem::exists(options_.wavPath));
 }
 
-TEST_F(ConsoleUiEndingTest, AudioThatStopsArrivingEndsTheCaptureButKeepsWhatCame) {
+TEST_F(ConsoleUiTest, AudioThatStopsArrivingEndsTheCaptureButKeepsWhatCame) {
   options_.seconds = 0;
   audioOnListen_ = {std::vector<double>(160, 0.1)};
   start();
@@ -245,36 +220,17 @@ TEST_F(ConsoleUiEndingTest, AudioThatStopsArrivingEndsTheCaptureButKeepsWhatCame
   onUi([] {});  // the audio has been taken
   advanceAndTick(3000ms);
   EXPECT_EQ(awaitStatus(), ConsoleUi::failureExitStatus);
-  EXPECT_NE(printed().find("no audio for 3 seconds: ending the capture"), std::string::npos);
+  EXPECT_THAT(printed(), HasSubstr("no audio for 3 seconds: ending the capture"));
   EXPECT_EQ(wavSamples().size(), 160u);
 }
 
-TEST_F(ConsoleUiEndingTest, CtrlCDuringAnOpenEndedCaptureStopsCleanlyAndWritesTheFile) {
-  options_.seconds = 0;
-  audioOnListen_ = {std::vector<double>(320, 0.1)};
-  start();
-  ASSERT_TRUE(pumpUntilCalled("listen(desk)"));
-  onUi([] {});
-  ui_->interrupt();
-  EXPECT_EQ(awaitStatus(), 0);
-  EXPECT_TRUE(pumpUntilCalled("unlisten(desk)"));
-  EXPECT_EQ(wavSamples().size(), 320u);
-}
-
-TEST_F(ConsoleUiEndingTest, CtrlCBeforeTheUiRunsGivesUpWithoutTalkingToTheHost) {
-  options_.seconds = 0;
-  ConsoleUi::Settings settings;
-  settings.output = output_;
-  settings.tickInterval = 0ms;
-  ui_ = std::make_unique<ConsoleUi>(
-      options_, [this](int status) { statuses_.add(status); }, settings);
-  ui_->interrupt();
-  engine_.uiSide().post([this] { ui_->run(engine_.uiSide()); });
+TEST_F(ConsoleUiTest, CtrlCBeforeTheUiRunsGivesUpWithoutTalkingToTheHost) {
+  start(/*interruptFirst=*/true);
   EXPECT_EQ(awaitStatus(), ConsoleUi::interruptedExitStatus);
   EXPECT_TRUE(api_->calls.values().empty());
 }
 
-TEST_F(ConsoleUiEndingTest, AStopTheHostNeverConfirmsEndsAfterTheTimeoutKeepingTheAudio) {
+TEST_F(ConsoleUiTest, AStopTheHostNeverConfirmsEndsAfterTheTimeoutKeepingTheAudio) {
   options_.seconds = 0.01;
   confirmStop_ = false;
   audioOnListen_ = {std::vector<double>(160, 0.1)};
@@ -283,51 +239,37 @@ TEST_F(ConsoleUiEndingTest, AStopTheHostNeverConfirmsEndsAfterTheTimeoutKeepingT
   EXPECT_EQ(statuses_.size(), 0u);
   advanceAndTick(3000ms);
   EXPECT_EQ(awaitStatus(), 0);
-  EXPECT_NE(printed().find("did not confirm the stop"), std::string::npos);
+  EXPECT_THAT(printed(), HasSubstr("did not confirm the stop"));
   EXPECT_EQ(wavSamples().size(), 160u);
 }
 
-// At stake: the UI refuses what it cannot do before it starts a capture.
-class ConsoleUiRefusalTest : public ConsoleUiFixture {};
-
-TEST_F(ConsoleUiRefusalTest, AMissingMicrophonePermissionFailsWithoutListening) {
+// At stake: the UI refuses what it cannot do before it starts a capture, and
+// does not trust a host that fails a call.
+TEST_F(ConsoleUiTest, AMissingMicrophonePermissionFailsWithoutListening) {
   api_->checkPermissionDoes = [](CheckPermissionCompletion completion) {
     completion(Result<AudioPermission>::success(AudioPermission{true, false}));
   };
   start();
   EXPECT_EQ(awaitStatus(), ConsoleUi::failureExitStatus);
-  EXPECT_NE(printed().find("harkwell: the microphone permission is missing"), std::string::npos);
+  EXPECT_THAT(printed(), HasSubstr("harkwell: the microphone permission is missing"));
   EXPECT_EQ(api_->calls.size(), 3u);
   EXPECT_FALSE(std::filesystem::exists(options_.wavPath));
 }
 
-TEST_F(ConsoleUiRefusalTest, AnUnknownDisplayIsAUsageErrorWithoutListening) {
-  options_.source = "output:42";
-  start();
-  EXPECT_EQ(awaitStatus(), usageExitStatus);
-  EXPECT_NE(printed().find("harkwell: unknown source 'output:42': no display has that id"),
-            std::string::npos);
-  EXPECT_EQ(api_->calls.size(), 3u);
-}
-
-TEST_F(ConsoleUiRefusalTest, AHostThatFailsACallIsReportedNotTrusted) {
+TEST_F(ConsoleUiTest, AHostThatFailsACallIsReported) {
   api_->getDevicesDoes = [](AudioDeviceType, GetDevicesCompletion completion) {
     completion(Result<std::vector<AudioDevice>>::failure(PigeonError("busy", "try later", {})));
   };
   start();
   EXPECT_EQ(awaitStatus(), ConsoleUi::failureExitStatus);
-  EXPECT_NE(printed().find("cannot list the microphones: the host answered "
-                           "dev.flutter.pigeon.harkwell_bridge.BridgeHostApi.getDevices with the "
-                           "error busy: try later"),
-            std::string::npos)
-      << printed();
+  EXPECT_THAT(printed(), HasSubstr("cannot list the microphones: the host answered "
+                                   "dev.flutter.pigeon.harkwell_bridge.BridgeHostApi.getDevices "
+                                   "with the error busy: try later"));
 }
 
 // At stake: the event channel is untrusted input; a malformed event is
-// answered with an error reply and ignored, and --trace shows both directions.
-class ConsoleUiChannelTest : public ConsoleUiFixture {};
-
-TEST_F(ConsoleUiChannelTest, AMalformedEventIsAnsweredWithAnErrorReply) {
+// answered with an error reply and ignored.
+TEST_F(ConsoleUiTest, AMalformedEventIsAnsweredWithAnErrorReply) {
   options_.list = true;
   start();
   awaitStatus();
@@ -341,27 +283,7 @@ TEST_F(ConsoleUiChannelTest, AMalformedEventIsAnsweredWithAnErrorReply) {
   const CodecValue decoded = test::decodeHostReply(*reply);
   ASSERT_TRUE(decoded.is<CodecList>());
   EXPECT_EQ(decoded.getIf<CodecList>()->size(), 3u);
-  EXPECT_NE(printed().find("ignoring an event that cannot be read"), std::string::npos);
-}
-
-TEST_F(ConsoleUiChannelTest, TraceShowsEveryMessageInBothDirectionsAsTaggedJson) {
-  options_.list = true;
-  options_.trace = true;
-  start();
-  awaitStatus();
-  const std::string text = printed();
-  EXPECT_NE(text.find("trace ui→host dev.flutter.pigeon.harkwell_bridge.BridgeHostApi."
-                      "checkPermission {\"t\":\"null\"}"),
-            std::string::npos)
-      << text;
-  EXPECT_NE(text.find("trace host→ui reply dev.flutter.pigeon.harkwell_bridge.BridgeHostApi."
-                      "checkPermission {\"t\":\"list\",\"v\":[{\"t\":\"AudioPermission\""),
-            std::string::npos)
-      << text;
-  EXPECT_NE(text.find("trace ui→host dev.flutter.pigeon.harkwell_bridge.BridgeHostApi.getDevices "
-                      "{\"t\":\"list\",\"v\":[{\"t\":\"int32\",\"v\":1}]}"),
-            std::string::npos)
-      << text;
+  EXPECT_THAT(printed(), HasSubstr("ignoring an event that cannot be read"));
 }
 
 }  // namespace
