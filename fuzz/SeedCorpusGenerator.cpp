@@ -33,19 +33,17 @@ using harkwell::fuzz::AudioConverterInput;
 using harkwell::fuzz::HostChannelInput;
 using Bytes = std::vector<std::uint8_t>;
 
+// Writes one seed file, <root>/<target>/<name>, and counts it.
 class SeedWriter {
  public:
   explicit SeedWriter(std::filesystem::path root) : root_(std::move(root)) {}
-
   void write(const std::string& target, const std::string& name, const Bytes& bytes) {
-    const std::filesystem::path dir = root_ / target;
-    std::filesystem::create_directories(dir);
-    std::ofstream out(dir / name, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
+    std::filesystem::create_directories(root_ / target);
+    std::ofstream(root_ / target / name, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
     ++written_;
   }
-
   int written() const { return written_; }
 
  private:
@@ -186,23 +184,10 @@ void writeEventReply(SeedWriter& seeds) {
   seeds.write("event_reply", "empty", {});
 }
 
-Bytes pcmBytes(const std::vector<float>& samples, int bits, bool isFloat) {
-  Bytes out;
-  for (float sample : samples) {
-    if (isFloat) {
-      const auto* raw = reinterpret_cast<const std::uint8_t*>(&sample);
-      out.insert(out.end(), raw, raw + 4);
-    } else if (bits == 16) {
-      const auto value = static_cast<std::int16_t>(std::lround(sample * 32767));
-      const auto* raw = reinterpret_cast<const std::uint8_t*>(&value);
-      out.insert(out.end(), raw, raw + 2);
-    } else {
-      const auto value = static_cast<std::int32_t>(std::llround(sample * 2147483647.0));
-      const auto* raw = reinterpret_cast<const std::uint8_t*>(&value);
-      out.insert(out.end(), raw, raw + 4);
-    }
-  }
-  return out;
+template <class T>
+void append(Bytes& out, T value) {
+  const auto* raw = reinterpret_cast<const std::uint8_t*>(&value);
+  out.insert(out.end(), raw, raw + sizeof value);
 }
 
 // A tone in the layout the description asks for, as the backends deliver it.
@@ -215,11 +200,18 @@ AudioConverterInput toneInput(double rate, std::uint32_t channels, int bits, boo
   const std::uint32_t bufferCount = nonInterleaved ? channels : 1;
   const std::uint32_t samplesPerBuffer = nonInterleaved ? frames : frames * channels;
   for (std::uint32_t b = 0; b < bufferCount; ++b) {
-    std::vector<float> samples(samplesPerBuffer);
+    Bytes bytes;
     for (std::uint32_t i = 0; i < samplesPerBuffer; ++i) {
-      samples[i] = 0.5f * static_cast<float>(std::sin(2 * std::numbers::pi * 440 * i / rate + b));
+      const float sample =
+          0.5f * static_cast<float>(std::sin(2 * std::numbers::pi * 440 * i / rate + b));
+      if (isFloat) {
+        append(bytes, sample);
+      } else if (bits == 16) {
+        append(bytes, static_cast<std::int16_t>(std::lround(sample * 32767)));
+      } else {
+        append(bytes, static_cast<std::int32_t>(std::llround(sample * 2147483647.0)));
+      }
     }
-    const Bytes bytes = pcmBytes(samples, bits, isFloat);
     while (input.block.size() % 16 != 0) input.block.push_back(0);
     input.slices.push_back({static_cast<std::uint32_t>(input.block.size()),
                             static_cast<std::uint32_t>(bytes.size()),
@@ -272,68 +264,61 @@ void writeAudioConverter(SeedWriter& seeds) {
 
 void writeHostChannels(SeedWriter& seeds) {
   using Action = HostChannelInput::Action;
+  using Step = HostChannelInput::Step;
   const auto& codec = harkwell::BridgeHostApiCodec::shared();
-  const auto selector = [](Action action, std::uint8_t faults = 0) {
-    return static_cast<std::uint8_t>(static_cast<std::uint8_t>(action) | faults);
-  };
   const auto message = [&](std::vector<CodecValue> arguments) {
     return codec.encode(CodecValue(CodecList(std::move(arguments))));
+  };
+  // A step sending [argument] (or no message at all), after the given faults.
+  const auto step = [&](Action action, std::optional<CodecValue> argument = std::nullopt,
+                        std::uint8_t faults = 0) {
+    return Step{static_cast<std::uint8_t>(static_cast<std::uint8_t>(action) | faults),
+                argument ? message({*argument}) : Bytes{}};
+  };
+  const auto raw = [](Action action, Bytes bytes) {
+    return Step{static_cast<std::uint8_t>(action), std::move(bytes)};
   };
   const CodecValue mic = device("Mic One", AudioDeviceType::input, "mic-1", true);
   const CodecValue display = device("Display 1", AudioDeviceType::output, "1", true);
   const CodecValue unknown = device("Nobody", AudioDeviceType::input, "nobody", false);
   const CodecValue input0 = CodecValue(std::int64_t{0});
   const CodecValue output1 = CodecValue(std::int64_t{1});
+  const Action get = Action::getDevices, listen = Action::listen, unlisten = Action::unlisten;
 
-  const auto write = [&](const std::string& name, std::vector<HostChannelInput::Step> steps) {
+  const auto write = [&](const std::string& name, std::vector<Step> steps) {
     seeds.write("host_channels", name, HostChannelInput{std::move(steps)}.encode());
   };
-  write("get-inputs", {{selector(Action::getDevices), message({input0})}});
-  write("get-outputs", {{selector(Action::getDevices), message({output1})}});
-  write("get-int32", {{selector(Action::getDevices), message({CodecValue(std::int32_t{0})})}});
-  write("get-out-of-range",
-        {{selector(Action::getDevices), message({CodecValue(std::int64_t{2})})}});
-  write("listen-mic", {{selector(Action::listen), message({mic})},
-                       {selector(Action::unlisten), message({mic})},
-                       {selector(Action::unlisten), message({mic})}});
-  write("listen-display", {{selector(Action::listen), message({display})},
-                           {selector(Action::unlisten), message({display})}});
-  write("listen-unknown", {{selector(Action::listen), message({unknown})}});
-  write("listen-mic-open-fails",
-        {{selector(Action::listen, HostChannelInput::failMicrophoneOpen), message({mic})}});
-  write("listen-display-output-fails",
-        {{selector(Action::listen, HostChannelInput::failAddOutput), message({display})}});
+  write("get-inputs", {step(get, input0)});
+  write("get-outputs", {step(get, output1)});
+  write("get-int32", {step(get, CodecValue(std::int32_t{0}))});
+  write("get-out-of-range", {step(get, CodecValue(std::int64_t{2}))});
+  write("listen-mic", {step(listen, mic), step(unlisten, mic), step(unlisten, mic)});
+  write("listen-display", {step(listen, display), step(unlisten, display)});
+  write("listen-unknown", {step(listen, unknown)});
+  write("listen-mic-open-fails", {step(listen, mic, HostChannelInput::failMicrophoneOpen)});
+  write("listen-display-output-fails", {step(listen, display, HostChannelInput::failAddOutput)});
   write("listen-display-start-fails",
-        {{selector(Action::listen, HostChannelInput::failStreamStart), message({display})},
-         {selector(Action::listen), message({display})}});
+        {step(listen, display, HostChannelInput::failStreamStart), step(listen, display)});
   write("listen-display-stop-fails",
-        {{selector(Action::listen), message({display})},
-         {selector(Action::unlisten, HostChannelInput::failStreamStop), message({display})}});
-  write("display-stops-with-error", {{selector(Action::listen), message({display})},
-                                     {selector(Action::stopDisplayStreams), {}},
-                                     {selector(Action::unlisten), message({display})}});
-  write("mic-disappears", {{selector(Action::listen), message({mic})},
-                           {selector(Action::removeMicrophone), {}},
-                           {selector(Action::listen), message({mic})}});
-  write("display-disappears", {{selector(Action::listen), message({display})},
-                               {selector(Action::removeDisplay), {}},
-                               {selector(Action::getDevices), message({output1})}});
-  write(
-      "content-query-fails",
-      {{selector(Action::checkPermission, HostChannelInput::failShareableContent), {}},
-       {selector(Action::getDevices, HostChannelInput::failShareableContent), message({output1})}});
-  write("check-permission-null", {{selector(Action::checkPermission), {}}});
-  write("check-permission-junk", {{selector(Action::checkPermission), {0x0c, 0x01, 0x00}}});
-  write("request-input", {{selector(Action::requestPermission), message({input0})}});
-  write("request-output", {{selector(Action::requestPermission), message({output1})}});
-  write("listen-not-a-list", {{selector(Action::listen), codec.encode(mic)}});
-  write("listen-empty-list", {{selector(Action::listen), message({})}});
-  write("listen-null", {{selector(Action::listen), message({CodecValue()})}});
-  write("listen-truncated", {{selector(Action::listen), [&] {
-                                Bytes bytes = message({mic});
-                                bytes.resize(bytes.size() / 2);
-                                return bytes;
-                              }()}});
+        {step(listen, display), step(unlisten, display, HostChannelInput::failStreamStop)});
+  write("display-stops-with-error",
+        {step(listen, display), step(Action::stopDisplayStreams), step(unlisten, display)});
+  write("mic-disappears", {step(listen, mic), step(Action::removeMicrophone), step(listen, mic)});
+  write("display-disappears",
+        {step(listen, display), step(Action::removeDisplay), step(get, output1)});
+  write("content-query-fails",
+        {step(Action::checkPermission, std::nullopt, HostChannelInput::failShareableContent),
+         step(get, output1, HostChannelInput::failShareableContent)});
+  write("check-permission-null", {step(Action::checkPermission)});
+  write("check-permission-junk", {raw(Action::checkPermission, {0x0c, 0x01, 0x00})});
+  write("request-input", {step(Action::requestPermission, input0)});
+  write("request-output", {step(Action::requestPermission, output1)});
+  write("listen-not-a-list", {raw(listen, codec.encode(mic))});
+  write("listen-empty-list", {raw(listen, message({}))});
+  write("listen-null", {step(listen, CodecValue())});
+  Bytes truncated = message({mic});
+  truncated.resize(truncated.size() / 2);
+  write("listen-truncated", {raw(listen, truncated)});
 }
 
 }  // namespace

@@ -12,12 +12,14 @@ namespace harkwell::fuzz {
 
 namespace {
 
-// Decoding is the untrusted step: it must report, never throw.
-FuzzVerdict decodeWithoutThrowing(const FlutterMessageCodec& codec,
-                                  std::span<const std::uint8_t> bytes, CodecDecodeResult& result,
-                                  const char* what) {
+// Runs `step`, storing its result in `out`; a verdict naming `what` when it
+// throws. Decoding is the untrusted step (it must report, never throw), and a
+// decoded value holds only what this codec's reader builds, so its writer must
+// be able to write all of it.
+template <class Out, class Step>
+FuzzVerdict withoutThrowing(const char* what, Out& out, Step step) {
   try {
-    result = codec.decode(bytes);
+    out = step();
   } catch (const std::exception& error) {
     return std::string(what) + " threw: " + error.what();
   } catch (...) {
@@ -30,33 +32,27 @@ FuzzVerdict decodeWithoutThrowing(const FlutterMessageCodec& codec,
 
 FuzzVerdict checkCodecRoundTrip(const FlutterMessageCodec& codec,
                                 std::span<const std::uint8_t> input) {
-  CodecDecodeResult decoded;
-  if (auto verdict = decodeWithoutThrowing(codec, input, decoded, "decode")) return verdict;
+  CodecDecodeResult decoded, again;
+  std::vector<std::uint8_t> first, second;
+  if (auto verdict = withoutThrowing("decode", decoded, [&] { return codec.decode(input); })) {
+    return verdict;
+  }
   if (!decoded.ok()) {
     if (decoded.error.empty()) return "a failed decode gave no reason";
     return std::nullopt;
   }
-
-  // A decoded value holds only what this codec's reader builds, so its writer
-  // must be able to write all of it.
-  std::vector<std::uint8_t> first;
-  try {
-    first = codec.encode(*decoded.value);
-  } catch (const std::exception& error) {
-    return std::string("encoding a decoded value threw: ") + error.what();
+  if (auto verdict = withoutThrowing("encoding a decoded value", first,
+                                     [&] { return codec.encode(*decoded.value); })) {
+    return verdict;
   }
-
-  CodecDecodeResult again;
-  if (auto verdict = decodeWithoutThrowing(codec, first, again, "decoding an encoding")) {
+  if (auto verdict =
+          withoutThrowing("decoding an encoding", again, [&] { return codec.decode(first); })) {
     return verdict;
   }
   if (!again.ok()) return "the codec's own encoding does not decode: " + again.error;
-
-  std::vector<std::uint8_t> second;
-  try {
-    second = codec.encode(*again.value);
-  } catch (const std::exception& error) {
-    return std::string("re-encoding threw: ") + error.what();
+  if (auto verdict =
+          withoutThrowing("re-encoding", second, [&] { return codec.encode(*again.value); })) {
+    return verdict;
   }
   if (second != first) return "encoding is not stable across a round trip";
   return std::nullopt;

@@ -9,9 +9,8 @@
 #include "bridge/BridgeFlutterApi.h"
 #include "bridge/BridgeFlutterApiCodec.h"
 #include "bridge/ProtocolErrors.h"
+#include "fuzz/checks/LockedLog.h"
 #include "fuzz/checks/QuiescentEngine.h"
-#include "platform/dispatch/Mutex.h"
-#include "platform/dispatch/ThreadSafety.h"
 
 namespace harkwell::fuzz {
 
@@ -44,27 +43,6 @@ std::optional<std::string> expectedFailureCode(const std::optional<Bytes>& reply
   return *code;
 }
 
-// Completions seen for the event in flight, from whichever thread runs them.
-class CompletionLog {
- public:
-  void add(Result<void, PigeonError> result) {
-    MutexLock lock(mutex_);
-    results_.push_back(std::move(result));
-  }
-  std::size_t count() {
-    MutexLock lock(mutex_);
-    return results_.size();
-  }
-  std::vector<Result<void, PigeonError>> results() {
-    MutexLock lock(mutex_);
-    return results_;
-  }
-
- private:
-  Mutex mutex_;
-  std::vector<Result<void, PigeonError>> results_ GUARDED_BY(mutex_);
-};
-
 }  // namespace
 
 FuzzVerdict checkEventReplyInput(std::span<const std::uint8_t> input) {
@@ -78,17 +56,18 @@ FuzzVerdict checkEventReplyInput(std::span<const std::uint8_t> input) {
   quiescent.engine().uiSide().setHandler(
       flutterApi->channelName(), [reply](Bytes, FlutterBinaryReply answer) { answer(reply); });
 
-  auto log = std::make_shared<CompletionLog>();
+  // Completions seen for the event in flight, from whichever thread runs them.
+  auto log = std::make_shared<LockedLog<Result<void, PigeonError>>>();
   NativeAudioEvent event{"fuzz", AudioDeviceType::output, NativeAudioEventType::deviceStart,
                          std::nullopt, std::nullopt};
   flutterApi->onEvent(std::move(event),
                       [log](Result<void, PigeonError> result) { log->add(std::move(result)); });
 
-  if (auto verdict = quiescent.pumpUntil([&] { return log->count() > 0; }, "the completion")) {
+  if (auto verdict = quiescent.pumpUntil([&] { return !log->items().empty(); }, "the completion")) {
     return verdict;
   }
   if (auto verdict = quiescent.settle()) return verdict;
-  const auto results = log->results();
+  const auto results = log->items();
   if (results.size() != 1) {
     return "the completion ran " + std::to_string(results.size()) + " times";
   }

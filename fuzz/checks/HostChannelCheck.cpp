@@ -17,6 +17,7 @@
 #include "bridge/BridgeHostApiSetup.h"
 #include "bridge/NativeAudioEvent.h"
 #include "fuzz/checks/HostChannelInput.h"
+#include "fuzz/checks/LockedLog.h"
 #include "fuzz/checks/QuiescentEngine.h"
 #include "platform/appkit/NSWorkspace.h"
 #include "platform/capture/CaptureBackend.h"
@@ -33,37 +34,17 @@ using Action = HostChannelInput::Action;
 constexpr std::array<std::string_view, 5> operations = {"getDevices", "listen", "unlisten",
                                                         "checkPermission", "requestPermission"};
 
-// Replies to the calls of one input and the events seen meanwhile, recorded
-// on the UI thread and read on the main thread.
-class ChannelTraffic {
- public:
-  void addReply(std::size_t call, std::optional<Bytes> reply) {
-    MutexLock lock(mutex_);
-    replies_.emplace_back(call, std::move(reply));
-  }
-  void addEvent(Bytes event) {
-    MutexLock lock(mutex_);
-    events_.push_back(std::move(event));
-  }
-  std::size_t repliesTo(std::size_t call) {
-    MutexLock lock(mutex_);
+// Replies to the calls of one input (by call number) and the events seen
+// meanwhile, recorded on the UI thread and read on the main thread.
+struct ChannelTraffic {
+  LockedLog<std::pair<std::size_t, std::optional<Bytes>>> replies;
+  LockedLog<Bytes> events;
+
+  std::size_t repliesTo(std::size_t call) const {
     std::size_t count = 0;
-    for (const auto& reply : replies_) count += reply.first == call ? 1 : 0;
+    for (const auto& reply : replies.items()) count += reply.first == call ? 1 : 0;
     return count;
   }
-  std::vector<std::pair<std::size_t, std::optional<Bytes>>> replies() {
-    MutexLock lock(mutex_);
-    return replies_;
-  }
-  std::vector<Bytes> events() {
-    MutexLock lock(mutex_);
-    return events_;
-  }
-
- private:
-  Mutex mutex_;
-  std::vector<std::pair<std::size_t, std::optional<Bytes>>> replies_ GUARDED_BY(mutex_);
-  std::vector<Bytes> events_ GUARDED_BY(mutex_);
 };
 
 FuzzVerdict checkReplyShape(const std::optional<Bytes>& reply) {
@@ -101,23 +82,20 @@ std::shared_ptr<SimulatedCaptureBackend> makeBackend() {
 }
 
 void injectFaults(SimulatedCaptureBackend& backend, const HostChannelInput::Step& step) {
+  using Input = HostChannelInput;
   const auto error = [](CaptureErrorCode code) { return makeCaptureError(code, "injected"); };
-  if (step.has(HostChannelInput::failMicrophoneOpen)) {
+  if (step.has(Input::failMicrophoneOpen)) {
     backend.failNextMicrophoneOpen(error(CaptureErrorCode::deviceUnavailable));
   }
-  if (step.has(HostChannelInput::failAddOutput)) {
+  if (step.has(Input::failAddOutput))
     backend.failNextAddOutput(error(CaptureErrorCode::outputRejected));
-  }
-  if (step.has(HostChannelInput::failStreamStart)) {
+  if (step.has(Input::failStreamStart))
     backend.failNextStreamStart(error(CaptureErrorCode::startFailed));
-  }
-  if (step.has(HostChannelInput::failStreamStop)) {
+  if (step.has(Input::failStreamStop))
     backend.failNextStreamStop(error(CaptureErrorCode::stopFailed));
-  }
-  backend.setShareableContentError(
-      step.has(HostChannelInput::failShareableContent)
-          ? std::optional<NSError>(error(CaptureErrorCode::notPermitted))
-          : std::nullopt);
+  backend.setShareableContentError(step.has(Input::failShareableContent)
+                                       ? std::optional(error(CaptureErrorCode::notPermitted))
+                                       : std::nullopt);
 }
 
 // The fixed environment every input plays against: quiet log lines, links
@@ -148,7 +126,7 @@ class HostChannelBench {
                         MutexLock lock(mutex_);
                         traffic = traffic_;
                       }
-                      if (traffic) traffic->addEvent(std::move(message));
+                      if (traffic) traffic->events.add(std::move(message));
                       reply(Bytes{0x0c, 0x00});  // [] : delivered
                     });
   }
@@ -180,8 +158,9 @@ FuzzVerdict checkHostChannelInput(std::span<const std::uint8_t> bytes) {
     const std::size_t id = calls++;
     engine.uiSide().sendToHost(
         BridgeHostApiSetup::channelName(operations[static_cast<std::size_t>(action)]),
-        std::move(message),
-        [traffic, id](std::optional<Bytes> reply) { traffic->addReply(id, std::move(reply)); });
+        std::move(message), [traffic, id](std::optional<Bytes> reply) {
+          traffic->replies.add({id, std::move(reply)});
+        });
     return quiescent.pumpUntil([&] { return traffic->repliesTo(id) > 0; }, "a reply");
   };
 
@@ -227,11 +206,11 @@ FuzzVerdict checkHostChannelInput(std::span<const std::uint8_t> bytes) {
       return "call " + std::to_string(id) + " got " + std::to_string(count) + " replies";
     }
   }
-  for (const auto& [id, reply] : traffic->replies()) {
+  for (const auto& [id, reply] : traffic->replies.items()) {
     if (auto verdict = checkReplyShape(reply))
       return "call " + std::to_string(id) + ": " + *verdict;
   }
-  for (const Bytes& event : traffic->events()) {
+  for (const Bytes& event : traffic->events.items()) {
     if (auto verdict = checkEventShape(event)) return verdict;
   }
   return std::nullopt;
