@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -46,8 +45,6 @@ class JournalWindow : public NSWindow {
   }
   static inline int statusOnWake = 0;
 };
-
-class NotAWindow : public NSObject {};
 
 // The main interface names its classes; NSApplicationMain must create them by
 // name, wire them up in nib order and then run until terminated.
@@ -93,25 +90,6 @@ TEST_F(NSApplicationMainTest, AMainInterfaceNamingAnUnknownClassFailsWithoutRunn
   EXPECT_EQ(runMain(), 1);
   EXPECT_TRUE(app_.windows().empty());
   EXPECT_EQ(app_.delegate(), nullptr);
-}
-
-TEST_F(NSApplicationMainTest, AClassOfTheWrongKindIsRefusedByName) {
-  NSClassRegistry::registerClass<NotAWindow>("MainFlutterWindow");
-  const NSNib& nib = NSNib::mainInterface();
-  try {
-    nib.instantiate(app_);
-    FAIL() << "a non-window was accepted as the window";
-  } catch (const std::runtime_error& error) {
-    EXPECT_NE(std::string(error.what()).find("MainFlutterWindow"), std::string::npos);
-  }
-}
-
-TEST_F(NSApplicationMainTest, RegisteringANameAgainReplacesTheClass) {
-  NSClassRegistry::registerClass<NotAWindow>("MainFlutterWindow");
-  NSClassRegistry::registerClass<JournalWindow>("MainFlutterWindow");
-  auto object = NSClassRegistry::instantiate("MainFlutterWindow");
-  EXPECT_NE(dynamic_cast<JournalWindow*>(object.get()), nullptr);
-  EXPECT_EQ(NSClassRegistry::instantiate("NoSuchClass"), nullptr);
 }
 
 }  // namespace
