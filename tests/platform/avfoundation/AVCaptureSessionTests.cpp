@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <future>
+#include <optional>
 #include <thread>
 
 #include "backends/simulated/SimulatedCaptureBackend.h"
@@ -55,16 +56,26 @@ class AVCaptureSessionTest : public ::testing::Test {
 };
 
 // At stake: a running session hands every buffer to the delegate on the
-// delegate's queue, in order, and passes the requested format to the device.
+// delegate's queue, in order, only while running, and passes the requested
+// format to the device; a vanished device stops the session by itself.
 class AVCaptureSessionDeliveryTest : public AVCaptureSessionTest {};
 
-TEST_F(AVCaptureSessionDeliveryTest, DeliversBuffersInOrderOnTheDelegateQueue) {
+TEST_F(AVCaptureSessionDeliveryTest, DeliversInOrderOnTheDelegateQueueOnlyWhileRunning) {
   MicrophoneConsumer consumer(device());
+  EXPECT_EQ(backend_->deliverToMicrophone(kMicID, buffer()), 0u);
   consumer.session->startRunning();
   ASSERT_TRUE(consumer.session->isRunning());
+  auto requested = backend_->requestedSettings(kMicID);
+  ASSERT_TRUE(requested);
+  EXPECT_EQ(requested->formatID, kAudioFormatLinearPCM);
+  EXPECT_EQ(requested->numberOfChannels, 1);
+  EXPECT_EQ(requested->sampleRate, 16000);
   auto first = buffer(), second = buffer();
   EXPECT_EQ(backend_->deliverToMicrophone(kMicID, first), 1u);
   EXPECT_EQ(backend_->deliverToMicrophone(kMicID, second), 1u);
+  backend_->removeMicrophone(kMicID);
+  EXPECT_FALSE(consumer.session->isRunning());
+  EXPECT_EQ(backend_->deliverToMicrophone(kMicID, buffer()), 0u);
   auto received = consumer.delegate.received();
   ASSERT_EQ(received.size(), 2u);
   EXPECT_EQ(received[0].buffer, first);
@@ -73,79 +84,9 @@ TEST_F(AVCaptureSessionDeliveryTest, DeliversBuffersInOrderOnTheDelegateQueue) {
   EXPECT_TRUE(received[1].onExpectedQueue);
 }
 
-TEST_F(AVCaptureSessionDeliveryTest, PassesTheRequestedFormatToTheDevice) {
-  MicrophoneConsumer consumer(device());
-  consumer.session->startRunning();
-  auto requested = backend_->requestedSettings(kMicID);
-  ASSERT_TRUE(requested);
-  EXPECT_EQ(requested->formatID, kAudioFormatLinearPCM);
-  EXPECT_EQ(requested->numberOfChannels, 1);
-  EXPECT_EQ(requested->sampleRate, 16000);
-}
-
-TEST_F(AVCaptureSessionDeliveryTest, DeliversNothingBeforeStartOrAfterStop) {
-  MicrophoneConsumer consumer(device());
-  EXPECT_EQ(backend_->deliverToMicrophone(kMicID, buffer()), 0u);
-  consumer.session->startRunning();
-  consumer.session->stopRunning();
-  EXPECT_FALSE(consumer.session->isRunning());
-  EXPECT_EQ(backend_->deliverToMicrophone(kMicID, buffer()), 0u);
-  EXPECT_TRUE(consumer.delegate.received().empty());
-}
-
-TEST_F(AVCaptureSessionDeliveryTest, ARestartedSessionDeliversAgain) {
-  MicrophoneConsumer consumer(device());
-  consumer.session->startRunning();
-  consumer.session->stopRunning();
-  consumer.session->startRunning();
-  EXPECT_EQ(backend_->deliverToMicrophone(kMicID, buffer()), 1u);
-}
-
-// At stake: failures surface where the controller can see them: input creation
-// throws, a failed start leaves the session stopped, a vanished device stops it.
-class AVCaptureSessionFailureTest : public AVCaptureSessionTest {};
-
-TEST_F(AVCaptureSessionFailureTest, InputCreationThrowsForAnUnknownDevice) {
-  EXPECT_THROW(AVCaptureDeviceInput(AVCaptureDevice("nope", "Nope", backend_)), NSError);
-  EXPECT_EQ(backend_->openMicrophoneCount(), 0u);
-}
-
-TEST_F(AVCaptureSessionFailureTest, InputCreationThrowsTheInjectedError) {
-  backend_->failNextMicrophoneOpen(NSError("test", 42, "busy"));
-  try {
-    AVCaptureDeviceInput input(device());
-    FAIL() << "no error";
-  } catch (const NSError& error) {
-    EXPECT_EQ(error.code(), 42);
-  }
-}
-
-TEST_F(AVCaptureSessionFailureTest, AFailedStartLeavesTheSessionStopped) {
-  MicrophoneConsumer consumer(device());
-  backend_->failNextMicrophoneStart(NSError("test", 1, "cannot start"));
-  consumer.session->startRunning();
-  EXPECT_FALSE(consumer.session->isRunning());
-}
-
-TEST_F(AVCaptureSessionFailureTest, RemovingTheDeviceStopsTheSessionByItself) {
-  MicrophoneConsumer consumer(device());
-  consumer.session->startRunning();
-  backend_->removeMicrophone(kMicID);
-  EXPECT_FALSE(consumer.session->isRunning());
-  EXPECT_EQ(backend_->deliverToMicrophone(kMicID, buffer()), 0u);
-}
-
-TEST_F(AVCaptureSessionFailureTest, ASecondInputIsRefusedWithAnError) {
-  MicrophoneConsumer consumer(device());
-  EXPECT_THROW(consumer.session->addInput(std::make_shared<AVCaptureDeviceInput>(device())),
-               NSError);
-}
-
 // At stake: a controller that stops (or drops) its session and is then
 // destroyed must never be called again, even with a buffer in flight.
-class AVCaptureSessionLifetimeTest : public AVCaptureSessionTest {};
-
-TEST_F(AVCaptureSessionLifetimeTest, DestroyingTheSessionStopsTheDevice) {
+TEST_F(AVCaptureSessionDeliveryTest, DestroyingTheSessionStopsTheDevice) {
   auto consumer = std::make_unique<MicrophoneConsumer>(device());
   consumer->session->startRunning();
   consumer->session.reset();
@@ -155,7 +96,7 @@ TEST_F(AVCaptureSessionLifetimeTest, DestroyingTheSessionStopsTheDevice) {
   EXPECT_EQ(backend_->deliverToMicrophone(kMicID, buffer()), 0u);
 }
 
-TEST_F(AVCaptureSessionLifetimeTest, StopWaitsForTheBufferBeingHandled) {
+TEST_F(AVCaptureSessionDeliveryTest, StopWaitsForTheBufferBeingHandled) {
   struct SlowDelegate final : AVCaptureAudioDataOutputSampleBufferDelegate {
     std::promise<void> entered, permit;
     std::atomic<bool> finished{false};
@@ -180,6 +121,18 @@ TEST_F(AVCaptureSessionLifetimeTest, StopWaitsForTheBufferBeingHandled) {
   stopper.join();
   deliverer.join();
   EXPECT_TRUE(finishedWhenStopped);
+}
+
+// At stake: a permission check waits for the access answer; a backend that
+// goes away with the question pending must still answer it, with a refusal.
+TEST_F(AVCaptureSessionDeliveryTest, AnUnansweredAccessRequestIsRefusedWhenTheBackendGoesAway) {
+  backend_->setAccessAnswer(SimulatedCaptureBackend::AccessAnswer::pending);
+  std::optional<bool> granted;
+  AVCaptureDevice::requestAccessForMediaType(AVMediaTypeAudio, [&](bool g) { granted = g; });
+  EXPECT_FALSE(granted);
+  CaptureBackend::setCurrent(nullptr);
+  backend_.reset();
+  EXPECT_EQ(granted, false);
 }
 
 }  // namespace
