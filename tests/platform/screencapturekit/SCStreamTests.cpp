@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "backends/simulated/SimulatedCaptureBackend.h"
+#include "platform/screencapturekit/SCShareableContent.h"
 #include "tests/support/CaptureTestHelpers.h"
 
 namespace harkwell {
@@ -61,12 +62,13 @@ class SCStreamTest : public ::testing::Test {
 };
 
 // At stake: audio and screen buffers each reach their own output on their own
-// queue, only while capturing, and the configuration reaches the backend.
+// queue, only while capturing; a stream ended by the system tells the delegate.
 class SCStreamDeliveryTest : public SCStreamTest {};
 
-TEST_F(SCStreamDeliveryTest, DeliversAudioAndScreenOnTheirOwnQueues) {
+TEST_F(SCStreamDeliveryTest, DeliversEachKindOnItsOwnQueueOnlyWhileCapturing) {
   StreamConsumer consumer(display());
-  Outcome started;
+  EXPECT_EQ(backend_->deliverToDisplay(kDisplay, DisplayOutputKind::audio, audio()), 0u);
+  Outcome started, stopped;
   consumer.stream->startCapture(started.handler());
   ASSERT_EQ(started.calls, 1);
   EXPECT_FALSE(started.error);
@@ -74,6 +76,9 @@ TEST_F(SCStreamDeliveryTest, DeliversAudioAndScreenOnTheirOwnQueues) {
   EXPECT_EQ(backend_->deliverToDisplay(kDisplay, DisplayOutputKind::screen,
                                        CMSampleBufferCreateVideoFrame()),
             1u);
+  consumer.stream->stopCapture(stopped.handler());
+  EXPECT_EQ(stopped.calls, 1);
+  EXPECT_EQ(backend_->deliverToDisplay(kDisplay, DisplayOutputKind::audio, audio()), 0u);
   auto audioReceived = consumer.recorder.audio();
   auto screenReceived = consumer.recorder.screen();
   ASSERT_EQ(audioReceived.size(), 1u);
@@ -82,86 +87,7 @@ TEST_F(SCStreamDeliveryTest, DeliversAudioAndScreenOnTheirOwnQueues) {
   EXPECT_TRUE(screenReceived[0].onExpectedQueue);
 }
 
-TEST_F(SCStreamDeliveryTest, PassesAudioCaptureAndFrameIntervalToTheBackend) {
-  StreamConsumer consumer(display());
-  auto settings = backend_->streamSettings(kDisplay);
-  ASSERT_TRUE(settings);
-  EXPECT_TRUE(settings->capturesAudio);
-  EXPECT_DOUBLE_EQ(settings->minimumFrameIntervalSeconds, 1.0 / 30);
-}
-
-TEST_F(SCStreamDeliveryTest, DeliversNothingBeforeStartOrAfterStop) {
-  StreamConsumer consumer(display());
-  EXPECT_EQ(backend_->deliverToDisplay(kDisplay, DisplayOutputKind::audio, audio()), 0u);
-  Outcome started, stopped;
-  consumer.stream->startCapture(started.handler());
-  consumer.stream->stopCapture(stopped.handler());
-  EXPECT_EQ(stopped.calls, 1);
-  EXPECT_FALSE(stopped.error);
-  EXPECT_EQ(backend_->deliverToDisplay(kDisplay, DisplayOutputKind::audio, audio()), 0u);
-  EXPECT_TRUE(consumer.recorder.audio().empty());
-}
-
-TEST_F(SCStreamDeliveryTest, ARemovedOutputReceivesNothingMore) {
-  StreamConsumer consumer(display());
-  Outcome started;
-  consumer.stream->startCapture(started.handler());
-  consumer.stream->removeStreamOutput(&consumer.recorder, SCStreamOutputType::audio);
-  backend_->deliverToDisplay(kDisplay, DisplayOutputKind::audio, audio());
-  EXPECT_TRUE(consumer.recorder.audio().empty());
-  EXPECT_THROW(consumer.stream->removeStreamOutput(&consumer.recorder, SCStreamOutputType::audio),
-               NSError);
-}
-
-TEST_F(SCStreamDeliveryTest, AudioFlowsWhileTheStartCompletionIsStillHeld) {
-  backend_->holdStreamStartCompletions(true);
-  StreamConsumer consumer(display());
-  Outcome started;
-  consumer.stream->startCapture(started.handler());
-  EXPECT_EQ(started.calls, 0);
-  EXPECT_EQ(backend_->deliverToDisplay(kDisplay, DisplayOutputKind::audio, audio()), 1u);
-  EXPECT_EQ(backend_->releaseStreamStartCompletions(), 1u);
-  EXPECT_EQ(started.calls, 1);
-  EXPECT_FALSE(started.error);
-}
-
-// At stake: every failure the display controller handles can be produced:
-// adding an output, starting, stopping, and the stream ending by itself.
-class SCStreamFailureTest : public SCStreamTest {};
-
-TEST_F(SCStreamFailureTest, AddingAnOutputThrowsTheInjectedError) {
-  backend_->failNextAddOutput(NSError("test", 9, "no output"));
-  EXPECT_THROW(StreamConsumer{display()}, NSError);
-}
-
-TEST_F(SCStreamFailureTest, AFailedStartReportsItsErrorAndCapturesNothing) {
-  StreamConsumer consumer(display());
-  backend_->failNextStreamStart(NSError("test", 4, "start refused"));
-  Outcome started;
-  consumer.stream->startCapture(started.handler());
-  ASSERT_TRUE(started.error);
-  EXPECT_EQ(started.error->code(), 4);
-  EXPECT_EQ(backend_->runningStreamCount(), 0u);
-}
-
-TEST_F(SCStreamFailureTest, StartingOnAnUnknownDisplayFails) {
-  StreamConsumer consumer(SCDisplay(99, backend_));
-  Outcome started;
-  consumer.stream->startCapture(started.handler());
-  EXPECT_TRUE(started.error);
-}
-
-TEST_F(SCStreamFailureTest, AFailedStopKeepsTheStreamCapturing) {
-  StreamConsumer consumer(display());
-  Outcome started, stopped;
-  consumer.stream->startCapture(started.handler());
-  backend_->failNextStreamStop(NSError("test", 5, "stop refused"));
-  consumer.stream->stopCapture(stopped.handler());
-  EXPECT_TRUE(stopped.error);
-  EXPECT_EQ(backend_->runningStreamCount(), 1u);
-}
-
-TEST_F(SCStreamFailureTest, StoppingWithAnErrorTellsTheDelegateAndEndsDelivery) {
+TEST_F(SCStreamDeliveryTest, StoppingWithAnErrorTellsTheDelegateAndEndsDelivery) {
   StreamConsumer consumer(display());
   Outcome started;
   consumer.stream->startCapture(started.handler());
@@ -170,20 +96,9 @@ TEST_F(SCStreamFailureTest, StoppingWithAnErrorTellsTheDelegateAndEndsDelivery) 
   EXPECT_EQ(backend_->deliverToDisplay(kDisplay, DisplayOutputKind::audio, audio()), 0u);
 }
 
-TEST_F(SCStreamFailureTest, RemovingTheDisplayStopsItsStreamWithAnError) {
-  StreamConsumer consumer(display());
-  Outcome started;
-  consumer.stream->startCapture(started.handler());
-  backend_->removeDisplay(kDisplay);
-  EXPECT_EQ(consumer.recorder.stopErrors().size(), 1u);
-  EXPECT_EQ(backend_->runningStreamCount(), 0u);
-}
-
 // At stake: a consumer destroyed with its stream is never called again, and
-// its capture does not run on orphaned; completions still come exactly once.
-class SCStreamLifetimeTest : public SCStreamTest {};
-
-TEST_F(SCStreamLifetimeTest, DestroyingTheStreamStopsACaptureAndSilencesItsConsumer) {
+// its capture does not run on orphaned.
+TEST_F(SCStreamDeliveryTest, DestroyingTheStreamStopsItsCaptureAndSilencesItsConsumer) {
   auto consumer = std::make_unique<StreamConsumer>(display());
   Outcome started;
   consumer->stream->startCapture(started.handler());
@@ -195,27 +110,23 @@ TEST_F(SCStreamLifetimeTest, DestroyingTheStreamStopsACaptureAndSilencesItsConsu
   EXPECT_EQ(backend_->stopStreamsWithError(kDisplay, NSError("test", 1, "late")), 0u);
 }
 
-TEST_F(SCStreamLifetimeTest, DestroyingAStreamWhoseStartIsHeldStopsItsCapture) {
-  backend_->holdStreamStartCompletions(true);
-  auto consumer = std::make_unique<StreamConsumer>(display());
-  Outcome started;
-  consumer->stream->startCapture(started.handler());
-  consumer.reset();
-  EXPECT_EQ(backend_->runningStreamCount(), 0u);
-  EXPECT_EQ(backend_->releaseStreamStartCompletions(), 1u);
-  EXPECT_EQ(started.calls, 1);
-}
-
-TEST_F(SCStreamLifetimeTest, AHeldStopCompletionRunsOnceAfterTheStreamIsGone) {
-  backend_->holdStreamStopCompletions(true);
-  auto consumer = std::make_unique<StreamConsumer>(display());
-  Outcome started, stopped;
-  consumer->stream->startCapture(started.handler());
-  consumer->stream->stopCapture(stopped.handler());
-  consumer.reset();
-  EXPECT_EQ(stopped.calls, 0);
-  EXPECT_EQ(backend_->releaseStreamStopCompletions(), 1u);
-  EXPECT_EQ(stopped.calls, 1);
+// At stake: the display query answers exactly once, possibly later; a backend
+// that goes away with it pending must still answer, with an error.
+TEST_F(SCStreamDeliveryTest, APendingContentQueryIsAnsweredWithAnErrorWhenTheBackendGoesAway) {
+  backend_->setShareableContentPending(true);
+  int answers = 0;
+  std::optional<NSError> error;
+  SCShareableContent::getShareableContentExcludingDesktopWindows(
+      false, true, [&](std::optional<SCShareableContent> content, std::optional<NSError> e) {
+        ++answers;
+        EXPECT_FALSE(content);
+        error = std::move(e);
+      });
+  EXPECT_EQ(answers, 0);
+  CaptureBackend::setCurrent(nullptr);
+  backend_.reset();
+  EXPECT_EQ(answers, 1);
+  EXPECT_TRUE(error);
 }
 
 }  // namespace
