@@ -11,7 +11,7 @@
 namespace harkwell {
 namespace {
 
-// A window that logs what the delegate does to it, with the number of
+// A window that logs being shown and brought forward, with the number of
 // activations so far, so that the order of showing and activating shows.
 class RecordingWindow final : public NSWindow {
  public:
@@ -23,13 +23,12 @@ class RecordingWindow final : public NSWindow {
 
   void setIsVisible(bool visible) override {
     // Showing the window is part of bringing it forward; log only direct calls.
-    if (!bringingForward_)
-      log_.push_back(name_ + ".setIsVisible(" + (visible ? "true" : "false") + ")");
+    if (!bringingForward_) log_.push_back(name_ + ".show(" + (visible ? "true" : "false") + ")");
     NSWindow::setIsVisible(visible);
   }
   void makeKeyAndOrderFront(NSObject* sender) override {
-    log_.push_back(name_ + ".makeKeyAndOrderFront(" + senderName(sender) + ") after " +
-                   std::to_string(NSApplication::shared().activationCount()) + " activations");
+    log_.push_back(name_ + ".front(" + (sender == delegate ? "delegate" : "other") + ") after " +
+                   std::to_string(NSApplication::shared().activationCount()));
     bringingForward_ = true;
     NSWindow::makeKeyAndOrderFront(sender);
     bringingForward_ = false;
@@ -38,20 +37,16 @@ class RecordingWindow final : public NSWindow {
   NSObject* delegate = nullptr;
 
  private:
-  std::string senderName(NSObject* sender) const {
-    if (sender == nullptr) return "null";
-    return sender == delegate ? "delegate" : "other";
-  }
-
   std::string name_;
   std::vector<std::string>& log_;
   bool bringingForward_ = false;
 };
 
 // At stake: a reopen with no visible window must bring back every window of
-// the application, each shown and brought forward in list order with one
-// activation per window; with a visible window nothing may change.
-class AppDelegateReopenTest : public FreshApplicationTest {
+// the application, each shown (unless it already is) and brought forward in
+// list order with one activation per window; with a visible window nothing may
+// change; and the process outlives its last window.
+class AppDelegateTest : public FreshApplicationTest {
  protected:
   std::shared_ptr<RecordingWindow> addWindow(const std::string& name, bool visible) {
     auto window = std::make_shared<RecordingWindow>(name, log_);
@@ -65,78 +60,40 @@ class AppDelegateReopenTest : public FreshApplicationTest {
   std::vector<std::string> log_;
 };
 
-TEST_F(AppDelegateReopenTest, WithVisibleWindowsChangesNothingAndReturnsTrue) {
-  auto shown = addWindow("a", true);
+TEST_F(AppDelegateTest, ReopenWithAVisibleWindowChangesNothing) {
+  addWindow("a", true);
   auto hidden = addWindow("b", false);
-
   EXPECT_TRUE(delegate_->applicationShouldHandleReopen(app_, true));
-
   EXPECT_TRUE(log_.empty());
   EXPECT_FALSE(hidden->isVisible());
   EXPECT_EQ(app_.activationCount(), 0);
 }
 
-TEST_F(AppDelegateReopenTest, WithNoWindowsAtAllReturnsTrueAndActivatesNothing) {
-  EXPECT_TRUE(delegate_->applicationShouldHandleReopen(app_, false));
-  EXPECT_EQ(app_.activationCount(), 0);
-}
-
-TEST_F(AppDelegateReopenTest, ShowsTwoHiddenWindowsInListOrderActivatingOncePerWindow) {
+TEST_F(AppDelegateTest, ReopenWithoutVisibleWindowsBringsEachForwardInListOrder) {
   auto first = addWindow("a", false);
   auto second = addWindow("b", false);
-
+  auto third = addWindow("c", true);  // visible, yet the application said none was
   EXPECT_TRUE(delegate_->applicationShouldHandleReopen(app_, false));
-
   EXPECT_EQ(log_,
-            (std::vector<std::string>{
-                "a.setIsVisible(true)", "a.makeKeyAndOrderFront(delegate) after 0 activations",
-                "b.setIsVisible(true)", "b.makeKeyAndOrderFront(delegate) after 1 activations"}));
-  EXPECT_EQ(app_.activationCount(), 2);
-  EXPECT_TRUE(first->isVisible());
-  EXPECT_TRUE(second->isKeyWindow());
-  EXPECT_EQ(app_.orderedVisibleWindows(), (std::vector<NSWindow*>{second.get(), first.get()}));
+            (std::vector<std::string>{"a.show(true)", "a.front(delegate) after 0", "b.show(true)",
+                                      "b.front(delegate) after 1", "c.front(delegate) after 2"}));
+  EXPECT_EQ(app_.activationCount(), 3);
+  EXPECT_TRUE(third->isKeyWindow());
+  EXPECT_EQ(app_.orderedVisibleWindows(),
+            (std::vector<NSWindow*>{third.get(), second.get(), first.get()}));
 }
 
-TEST_F(AppDelegateReopenTest, BringsForwardAWindowThatIsAlreadyVisibleWithoutShowingItAgain) {
-  addWindow("a", true);
-  addWindow("b", false);
-
-  EXPECT_TRUE(delegate_->applicationShouldHandleReopen(app_, false));
-
-  EXPECT_EQ(log_,
-            (std::vector<std::string>{"a.makeKeyAndOrderFront(delegate) after 0 activations",
-                                      "b.setIsVisible(true)",
-                                      "b.makeKeyAndOrderFront(delegate) after 1 activations"}));
-  EXPECT_EQ(app_.activationCount(), 2);
-}
-
-TEST_F(AppDelegateReopenTest, TheApplicationsReopenAfterClosingTheOnlyWindowShowsItAgain) {
+TEST_F(AppDelegateTest, ClosingTheOnlyWindowKeepsTheProcessAndAReopenShowsItAgain) {
   app_.setDelegate(delegate_);
   auto window = addWindow("main", true);
-  window->close();
-  log_.clear();
-
-  app_.handleReopen();
-
-  EXPECT_TRUE(window->isVisible());
-  EXPECT_EQ(app_.activationCount(), 1);
-}
-
-// At stake: the process must outlive its last window; only an explicit
-// terminate ends the run loop.
-class AppDelegateLastWindowTest : public FreshApplicationTest {};
-
-TEST_F(AppDelegateLastWindowTest, ClosingTheMainWindowLeavesTheRunLoopRunning) {
-  app_.setDelegate(std::make_shared<AppDelegate>());
-  auto window = std::make_shared<NSWindow>(NSMakeRect(0, 0, 800, 600), NSWindowStyleMask::titled,
-                                           NSBackingStoreType::buffered, false);
-  app_.addWindow(window);
   window->makeKeyAndOrderFront(nullptr);
-
   window->close();
-
   EXPECT_FALSE(loopWasStopped());
   EXPECT_FALSE(app_.hasTerminated());
+
+  app_.handleReopen();
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_EQ(app_.activationCount(), 1);
 }
 
 }  // namespace

@@ -10,48 +10,40 @@
 
 namespace harkwell::test {
 
-// A WAV file as libsndfile reads it back.
+// A WAV file as libsndfile reads it back: its format and first channel.
 struct WavContent {
-  int sampleRate = 0;
-  int channels = 0;
-  int format = 0;
-  std::vector<float> samples;  // the first channel's
-
-  double seconds() const { return sampleRate > 0 ? double(samples.size()) / sampleRate : 0; }
+  SF_INFO info{};
+  std::vector<float> samples;
 };
 
 inline std::optional<WavContent> readWav(const std::string& path) {
-  SF_INFO info{};
-  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+  WavContent content;
+  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &content.info);
   if (file == nullptr) return std::nullopt;
-  WavContent content{info.samplerate, info.channels, info.format, {}};
-  std::vector<float> frames(static_cast<std::size_t>(info.frames * info.channels));
-  const sf_count_t read = sf_readf_float(file, frames.data(), info.frames);
+  std::vector<float> frames(static_cast<std::size_t>(content.info.frames * content.info.channels));
+  const sf_count_t read = sf_readf_float(file, frames.data(), content.info.frames);
   sf_close(file);
-  for (sf_count_t i = 0; i < read; ++i) content.samples.push_back(frames[i * info.channels]);
+  for (sf_count_t i = 0; i < read; ++i)
+    content.samples.push_back(frames[i * content.info.channels]);
   return content;
 }
 
-// Power of `frequency` in the samples (Goertzel).
-inline double tonePower(const std::vector<float>& samples, double sampleRate, double frequency) {
-  const double coefficient = 2 * std::cos(2 * std::numbers::pi * frequency / sampleRate);
-  double previous = 0;
-  double beforePrevious = 0;
-  for (const float sample : samples) {
-    const double current = sample + coefficient * previous - beforePrevious;
-    beforePrevious = previous;
-    previous = current;
-  }
-  return previous * previous + beforePrevious * beforePrevious -
-         coefficient * previous * beforePrevious;
-}
-
-// The strongest frequency between 100 and 4000 Hz, on a 10 Hz grid.
+// The strongest frequency between 100 and 4000 Hz on a 10 Hz grid, each
+// frequency's power measured with Goertzel's recurrence.
 inline double dominantFrequency(const WavContent& wav) {
   double best = 0;
   double bestPower = -1;
   for (double frequency = 100; frequency <= 4000; frequency += 10) {
-    const double power = tonePower(wav.samples, wav.sampleRate, frequency);
+    const double coefficient = 2 * std::cos(2 * std::numbers::pi * frequency / wav.info.samplerate);
+    double previous = 0;
+    double beforePrevious = 0;
+    for (const float sample : wav.samples) {
+      const double current = sample + coefficient * previous - beforePrevious;
+      beforePrevious = previous;
+      previous = current;
+    }
+    const double power = previous * previous + beforePrevious * beforePrevious -
+                         coefficient * previous * beforePrevious;
     if (power > bestPower) {
       bestPower = power;
       best = frequency;
