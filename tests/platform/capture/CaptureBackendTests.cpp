@@ -15,18 +15,12 @@ class CaptureBackendWithoutBackendTest : public ::testing::Test {
   void SetUp() override { CaptureBackend::setCurrent(nullptr); }
 };
 
-TEST_F(CaptureBackendWithoutBackendTest, ListsNothingAndPermitsNothing) {
+TEST_F(CaptureBackendWithoutBackendTest, RefusesEveryOperationWithAnError) {
   auto backend = CaptureBackend::current();
   ASSERT_NE(backend, nullptr);
-  EXPECT_TRUE(backend->microphones("AVCaptureDeviceTypeMicrophone").empty());
-  EXPECT_NE(backend->microphoneAuthorizationStatus(), CaptureAuthorizationStatus::authorized);
   std::optional<bool> granted;
   backend->requestMicrophoneAccess([&](bool answer) { granted = answer; });
   EXPECT_EQ(granted, false);
-}
-
-TEST_F(CaptureBackendWithoutBackendTest, FailsOpeningQueryingAndStartingWithAnError) {
-  auto backend = CaptureBackend::current();
   EXPECT_THROW(backend->openMicrophone("any"), NSError);
 
   std::optional<ShareableContentAnswer> answer;
