@@ -11,9 +11,11 @@ BridgeFlutterApiCodec::BridgeFlutterApiCodec()
     : FlutterStandardMessageCodec(std::make_shared<BridgeFlutterApiCodecReaderWriter>()) {}
 
 const BridgeFlutterApiCodec& BridgeFlutterApiCodec::shared() {
-  // A function-local static: the language makes its one-time creation thread-safe.
-  static const BridgeFlutterApiCodec codec;
-  return codec;
+  // Created once, thread-safely, on first use, and never destroyed: the
+  // engine's UI thread and the capture queues outlive main() and may still
+  // encode or decode while the process exits.
+  static const auto* const codec = new BridgeFlutterApiCodec();
+  return *codec;
 }
 
 std::vector<std::uint8_t> BridgeFlutterApiCodec::encodeEventMessage(

@@ -10,9 +10,11 @@ BridgeHostApiCodec::BridgeHostApiCodec()
     : FlutterStandardMessageCodec(std::make_shared<BridgeHostApiCodecReaderWriter>()) {}
 
 const BridgeHostApiCodec& BridgeHostApiCodec::shared() {
-  // A function-local static: the language makes its one-time creation thread-safe.
-  static const BridgeHostApiCodec codec;
-  return codec;
+  // Created once, thread-safely, on first use, and never destroyed: the
+  // engine's UI thread and the capture queues outlive main() and may still
+  // encode or decode while the process exits.
+  static const auto* const codec = new BridgeHostApiCodec();
+  return *codec;
 }
 
 }  // namespace harkwell

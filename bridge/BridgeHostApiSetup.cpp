@@ -60,8 +60,10 @@ class OpaqueRecordReaderWriter final : public FlutterStandardReaderWriter {
 };
 
 const FlutterStandardMessageCodec& opaqueRecordCodec() {
-  static const auto codec = FlutterStandardMessageCodec::codecWithReaderWriter(
-      std::make_shared<const OpaqueRecordReaderWriter>());
+  // Never destroyed, like the shared codecs: host channels may still be
+  // served while the process exits.
+  static const auto* const codec =
+      new FlutterStandardMessageCodec(std::make_shared<const OpaqueRecordReaderWriter>());
   return *codec;
 }
 

@@ -24,8 +24,9 @@ struct SinkSlot {
 };
 
 SinkSlot& sinkSlot() {
-  static SinkSlot slot;
-  return slot;
+  // Never destroyed: capture queues may still log while the process exits.
+  static auto* const slot = new SinkSlot;
+  return *slot;
 }
 
 std::shared_ptr<const HostLog::Sink> currentSink() {

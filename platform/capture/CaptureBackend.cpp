@@ -52,8 +52,10 @@ struct CurrentBackend {
 };
 
 CurrentBackend& currentBackend() {
-  static CurrentBackend instance;
-  return instance;
+  // Never destroyed: threads that outlive main() may still ask for the
+  // backend while the process exits.
+  static auto* const instance = new CurrentBackend;
+  return *instance;
 }
 
 }  // namespace

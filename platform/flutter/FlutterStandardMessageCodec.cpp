@@ -18,9 +18,12 @@ std::shared_ptr<FlutterStandardMessageCodec> FlutterStandardMessageCodec::codecW
 }
 
 const FlutterStandardMessageCodec& FlutterStandardMessageCodec::sharedInstance() {
-  // Function-local static: created once, thread-safely, on first use.
-  static const FlutterStandardMessageCodec codec(std::make_shared<FlutterStandardReaderWriter>());
-  return codec;
+  // Created once, thread-safely, on first use, and never destroyed: the
+  // engine's UI thread and the capture queues outlive main() and may still
+  // encode or decode while the process exits.
+  static const auto* const codec =
+      new FlutterStandardMessageCodec(std::make_shared<FlutterStandardReaderWriter>());
+  return *codec;
 }
 
 std::vector<std::uint8_t> FlutterStandardMessageCodec::encode(const CodecValue& message) const {
