@@ -1,7 +1,5 @@
 #pragma once
 
-#include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,14 +9,10 @@
 
 #include "audio/capture/HostLog.h"
 #include "bridge/BridgeFlutterApi.h"
-#include "bridge/BridgeFlutterApiCodec.h"
-#include "platform/coremedia/AudioStreamBasicDescription.h"
 #include "platform/coremedia/CMSampleBuffer.h"
 #include "platform/dispatch/DispatchQueue.h"
-#include "platform/dispatch/DispatchQueueFactory.h"
 #include "platform/dispatch/Mutex.h"
 #include "platform/dispatch/ThreadSafety.h"
-#include "platform/flutter/FlutterEngine.h"
 
 namespace harkwell::test {
 
@@ -96,89 +90,5 @@ inline std::vector<float> rampSamples(std::size_t count) {
 inline std::vector<std::optional<double>> widened(const std::vector<float>& samples) {
   return std::vector<std::optional<double>>(samples.begin(), samples.end());
 }
-
-// A buffer that the converter turns into nothing, by name.
-struct UnconvertibleBuffer {
-  const char* name;
-  std::function<CMSampleBufferRef()> make;
-};
-
-inline std::vector<UnconvertibleBuffer> unconvertibleBuffers() {
-  return {
-      {"Empty",
-       [] {
-         AudioStreamBasicDescription asbd;
-         FillOutASBDForLPCM(asbd, 16000, 1, 32, 32, true, false, true);
-         return CMSampleBufferCreateEmpty(asbd);
-       }},
-      {"WithoutFormatDescription",
-       [] {
-         return CMSampleBufferCreateWithoutFormatDescription({std::vector<std::uint8_t>(64)}, 1,
-                                                             16);
-       }},
-      {"ZeroRate",
-       [] { return CMSampleBufferCreateWithFloat32Channels(0, {std::vector<float>(16, 0.5f)}); }},
-      {"Invalidated",
-       [] {
-         return CMSampleBufferCreateInvalidated(
-             CMSampleBufferCreateWithFloat32Channels(16000, {{0.5f}}));
-       }},
-      {"VideoFrame", [] { return CMSampleBufferCreateVideoFrame(); }},
-      {"Null", [] { return CMSampleBufferRef(); }},
-  };
-}
-
-// An idle engine whose UI thread is a real one, also while a test has manual
-// queues installed for the code under test.
-inline std::unique_ptr<FlutterEngine> makeEngineOnRealQueues() {
-  ScopedDispatchQueueFactory realQueues(nullptr);
-  return std::make_unique<FlutterEngine>();
-}
-
-// A UI side on a real engine that decodes each event arriving on the event
-// channel with the event codec, as the UI's generated code would, and answers
-// with success.
-// Thread affinity: the handler runs on the UI thread; readers any thread.
-class UiEventRecorder {
- public:
-  explicit UiEventRecorder(FlutterEngine& engine) : received_(std::make_shared<Received>()) {
-    engine.uiSide().setHandler(
-        std::string(BridgeFlutterApi::channelPrefix),
-        [received = received_](std::vector<std::uint8_t> message, FlutterBinaryReply reply) {
-          CodecDecodeResult decoded = BridgeFlutterApiCodec::shared().decode(message);
-          const NativeAudioEvent* event = nullptr;
-          if (decoded.ok()) {
-            const auto* list = decoded.value->getIf<CodecList>();
-            if (list && list->size() == 1) {
-              if (const auto* custom = (*list)[0].getIf<CodecCustomValue>())
-                event = custom->get<NativeAudioEvent>();
-            }
-          }
-          {
-            MutexLock lock(received->mutex);
-            received->messages.push_back(message);
-            if (event) received->events.push_back(*event);
-          }
-          reply(BridgeFlutterApiCodec::shared().encode(CodecList{}));
-        });
-  }
-
-  std::vector<std::vector<std::uint8_t>> messages() const {
-    MutexLock lock(received_->mutex);
-    return received_->messages;
-  }
-  std::vector<NativeAudioEvent> events() const {
-    MutexLock lock(received_->mutex);
-    return received_->events;
-  }
-
- private:
-  struct Received {
-    Mutex mutex;
-    std::vector<std::vector<std::uint8_t>> messages GUARDED_BY(mutex);
-    std::vector<NativeAudioEvent> events GUARDED_BY(mutex);
-  };
-  std::shared_ptr<Received> received_;
-};
 
 }  // namespace harkwell::test

@@ -7,11 +7,10 @@
 #include <cstdio>
 #include <iostream>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include "tests/audio/capture/CaptureControllerTestSupport.h"
 
 namespace harkwell {
 namespace {
@@ -24,10 +23,8 @@ class StandardOutputPipe {
     std::fflush(stdout);
     std::cout.flush();
     if (::pipe(ends_) != 0) throw std::runtime_error("pipe");
-    if (!keepReader) {
-      ::close(ends_[0]);
-      ends_[0] = -1;
-    }
+    if (!keepReader) ::close(ends_[0]);
+    if (!keepReader) ends_[0] = -1;
     saved_ = ::dup(STDOUT_FILENO);
     ::dup2(ends_[1], STDOUT_FILENO);
     ::close(ends_[1]);
@@ -61,14 +58,8 @@ class StandardOutputPipe {
 
 // At stake: the fixed log lines reach standard output whole, one line per
 // write, so lines written by several capture threads at once never mix; and a
-// reader that went away never takes the host down.
+// reader that went away (SIGPIPE) never takes the host down.
 class HostLogStandardOutputTest : public ::testing::Test {};
-
-TEST_F(HostLogStandardOutputTest, WritesTheTextAndANewline) {
-  StandardOutputPipe out;
-  HostLog::writeLine("stream start");
-  EXPECT_EQ(out.take(), "stream start\n");
-}
 
 TEST_F(HostLogStandardOutputTest, LinesFromManyThreadsArriveWholeAndComplete) {
   constexpr int threads = 4;
@@ -102,22 +93,6 @@ TEST_F(HostLogStandardOutputTest, AClosedReaderLosesTheLineButNotTheProcess) {
   StandardOutputPipe out(/*keepReader=*/false);
   HostLog::writeLine("stream stop");
   HostLog::writeLine("stream stop");
-  SUCCEED();
-}
-
-// At stake: tests can read the log lines; while a sink is installed nothing
-// reaches standard output, and the previous destination comes back after.
-class HostLogSinkTest : public ::testing::Test {};
-
-TEST_F(HostLogSinkTest, AnInstalledSinkTakesTheLinesInsteadOfStandardOutput) {
-  StandardOutputPipe out;
-  {
-    test::RecordedHostLog log;
-    HostLog::writeLine("stream stop");
-    EXPECT_EQ(log.lines(), std::vector<std::string>{"stream stop"});
-  }
-  HostLog::writeLine("stream start");
-  EXPECT_EQ(out.take(), "stream start\n");
 }
 
 }  // namespace
