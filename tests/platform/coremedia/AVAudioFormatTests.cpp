@@ -29,11 +29,9 @@ TEST_P(AVAudioFormatRefusalTest, NoFormatForACorruptRateOrChannelCount) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BadShapes, AVAudioFormatRefusalTest,
-                         ::testing::Values(BadShape{0, 2}, BadShape{-48000, 2},
-                                           BadShape{std::nan(""), 2},
+                         ::testing::Values(BadShape{-48000, 2}, BadShape{std::nan(""), 2},
                                            BadShape{std::numeric_limits<double>::infinity(), 2},
-                                           BadShape{48000, 0}, BadShape{48000, 65},
-                                           BadShape{48000, 4000000000u}));
+                                           BadShape{48000, 0}, BadShape{48000, 65}));
 
 struct DescriptionCase {
   std::string name;
@@ -74,41 +72,29 @@ TEST_P(AVAudioFormatStreamDescriptionTest, ClassifiesOrRefusesTheDescription) {
 using F = AVAudioCommonFormat;
 INSTANTIATE_TEST_SUITE_P(
     Descriptions, AVAudioFormatStreamDescriptionTest,
-    ::testing::Values(
-        DescriptionCase{"Float32Planar", lpcm(32, 32, true, false, true), true,
-                        F::AVAudioPCMFormatFloat32, false},
-        DescriptionCase{"Int16Interleaved", lpcm(16, 16, false, false, false), true,
-                        F::AVAudioPCMFormatInt16, true},
-        DescriptionCase{"Int32Planar", lpcm(32, 32, false, false, true), true,
-                        F::AVAudioPCMFormatInt32, false},
-        DescriptionCase{"Float64", lpcm(64, 64, true, false, false), true,
-                        F::AVAudioPCMFormatFloat64, true},
-        DescriptionCase{"Packed24Bit", lpcm(24, 24, false, false, false), true,
-                        F::AVAudioOtherFormat, true},
-        DescriptionCase{"BigEndianInt16", lpcm(16, 16, false, true, false), true,
-                        F::AVAudioOtherFormat, true},
-        DescriptionCase{"TwentyFourInThirtyTwo", lpcm(24, 32, false, false, false), true,
-                        F::AVAudioOtherFormat, true},
-        DescriptionCase{
-            "NotLinearPcm",
-            changed(lpcm(16, 16, false, false, false), [](auto& a) { a.mFormatID = 0x61616320; }),
-            false, F::AVAudioOtherFormat, false},
-        DescriptionCase{"FrameTooSmallForItsSamples",
-                        changed(lpcm(32, 32, true, false, false),
-                                [](auto& a) { a.mBytesPerFrame = a.mBytesPerPacket = 4; }),
-                        false, F::AVAudioOtherFormat, false},
-        DescriptionCase{
-            "PacketAndFrameDisagree",
-            changed(lpcm(16, 16, false, false, false), [](auto& a) { a.mBytesPerPacket = 8; }),
-            false, F::AVAudioOtherFormat, false},
-        DescriptionCase{
-            "ZeroFramesPerPacket",
-            changed(lpcm(16, 16, false, false, false), [](auto& a) { a.mFramesPerPacket = 0; }),
-            false, F::AVAudioOtherFormat, false},
-        DescriptionCase{
-            "ZeroBits",
-            changed(lpcm(16, 16, false, false, false), [](auto& a) { a.mBitsPerChannel = 0; }),
-            false, F::AVAudioOtherFormat, false}),
+    ::testing::Values(DescriptionCase{"Float32Planar", lpcm(32, 32, true, false, true), true,
+                                      F::AVAudioPCMFormatFloat32, false},
+                      DescriptionCase{"Int16Interleaved", lpcm(16, 16, false, false, false), true,
+                                      F::AVAudioPCMFormatInt16, true},
+                      DescriptionCase{"BigEndianInt16", lpcm(16, 16, false, true, false), true,
+                                      F::AVAudioOtherFormat, true},
+                      DescriptionCase{"NotLinearPcm",
+                                      changed(lpcm(16, 16, false, false, false),
+                                              [](auto& a) { a.mFormatID = 0x61616320; }),
+                                      false, F::AVAudioOtherFormat, false},
+                      DescriptionCase{
+                          "FrameTooSmallForItsSamples",
+                          changed(lpcm(32, 32, true, false, false),
+                                  [](auto& a) { a.mBytesPerFrame = a.mBytesPerPacket = 4; }),
+                          false, F::AVAudioOtherFormat, false},
+                      DescriptionCase{"PacketAndFrameDisagree",
+                                      changed(lpcm(16, 16, false, false, false),
+                                              [](auto& a) { a.mBytesPerPacket = 8; }),
+                                      false, F::AVAudioOtherFormat, false},
+                      DescriptionCase{"ZeroFramesPerPacket",
+                                      changed(lpcm(16, 16, false, false, false),
+                                              [](auto& a) { a.mFramesPerPacket = 0; }),
+                                      false, F::AVAudioOtherFormat, false}),
     [](const auto& info) { return info.param.name; });
 
 }  // namespace
