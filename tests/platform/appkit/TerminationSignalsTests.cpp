@@ -74,21 +74,4 @@ TEST_F(TerminationSignalsDeathTest, ASecondSignalWhileTerminationIsPendingExitsA
       ::testing::ExitedWithCode(128 + SIGINT), "terminating at once");
 }
 
-TEST_F(TerminationSignalsDeathTest, ASecondSignalTheProgramDeclinesExitsAtOnce) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        NSApplication& app = NSApplication::shared();
-        app.installTerminationSignalHandlers();
-        // Like the console UI: the first Ctrl-C finishes the capture, the
-        // second is left to the application.
-        app.setTerminationRequestHandler([](int, int count) { return count == 1; });
-        ::raise(SIGINT);
-        ::raise(SIGTERM);
-        std::this_thread::sleep_for(10s);
-        std::_Exit(0);
-      },
-      ::testing::ExitedWithCode(128 + SIGTERM), "terminating at once");
-}
-
 }  // namespace
