@@ -104,28 +104,35 @@ const FlutterMessageCodec& BridgeFlutterApi::codec() {
 void BridgeFlutterApi::onEvent(NativeAudioEvent event, EventCompletion completion) {
   // Called on capture queues: nothing may be thrown back at them.
   try {
-    // The channel shares the stored name: a channel per event, no copy of it.
-    FlutterBasicMessageChannel channel(channelName_, binaryMessenger_, codec());
+    FlutterReply onReply;
+    if (completion) {
+      onReply = [channelName = channelName_,
+                 completion = std::move(completion)](std::optional<CodecValue> reply) {
+        // Wherever the messenger delivers the reply (the main thread); the
+        // completion is the sender's, and what it throws stops here.
+        try {
+          completion(readEventReply(reply, *channelName));
+        } catch (const std::exception& error) {
+          logBridgeDiagnostic("an event completion threw: " + std::string(error.what()));
+        } catch (...) {
+          logBridgeDiagnostic("an event completion threw");
+        }
+      };
+    }
     // The message [event] is encoded from the event itself: no list, no
     // boxed value, one allocation for the bytes.
-    std::vector<std::uint8_t> encoded = BridgeFlutterApiCodec::shared().encodeEventMessage(event);
-    if (!completion) {
-      channel.sendEncodedMessage(std::move(encoded));
+    std::vector<std::uint8_t> encoded;
+    try {
+      encoded = BridgeFlutterApiCodec::shared().encodeEventMessage(event);
+    } catch (const std::exception& error) {
+      logBridgeDiagnostic("cannot encode an event on " + *channelName_ + ": " + error.what());
+      // The completion still runs once, as for a message nobody answered.
+      FlutterBasicMessageChannel::answerUnsent(std::move(onReply));
       return;
     }
-    channel.sendEncodedMessage(
-        std::move(encoded), [channelName = channelName_,
-                             completion = std::move(completion)](std::optional<CodecValue> reply) {
-          // Wherever the messenger delivers the reply (the main thread); the
-          // completion is the sender's, and what it throws stops here.
-          try {
-            completion(readEventReply(reply, *channelName));
-          } catch (const std::exception& error) {
-            logBridgeDiagnostic("an event completion threw: " + std::string(error.what()));
-          } catch (...) {
-            logBridgeDiagnostic("an event completion threw");
-          }
-        });
+    // The channel shares the stored name: a channel per event, no copy of it.
+    FlutterBasicMessageChannel(channelName_, binaryMessenger_, codec())
+        .sendEncodedMessage(std::move(encoded), std::move(onReply));
   } catch (const std::exception& error) {
     logBridgeDiagnostic("cannot send an event on " + *channelName_ + ": " + error.what());
   }

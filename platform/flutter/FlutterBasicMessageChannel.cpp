@@ -56,11 +56,15 @@ void FlutterBasicMessageChannel::sendMessage(const CodecValue& message, FlutterR
     logFlutterDiagnostic("cannot encode message on channel " + *name_ + ": " + error.what());
     // Callers rely on their callback running once, on the main thread as a
     // reply would; they may be on a capture queue that must not see a throw.
-    if (callback)
-      DispatchQueue::main().async([callback = std::move(callback)] { callback(std::nullopt); });
+    answerUnsent(std::move(callback));
     return;
   }
   sendEncodedMessage(std::move(encoded), std::move(callback));
+}
+
+void FlutterBasicMessageChannel::answerUnsent(FlutterReply callback) {
+  if (callback)
+    DispatchQueue::main().async([callback = std::move(callback)] { callback(std::nullopt); });
 }
 
 void FlutterBasicMessageChannel::sendEncodedMessage(std::vector<std::uint8_t> encoded,

@@ -57,6 +57,10 @@ class FlutterBasicMessageChannel {
   // first. `callback` is handled as by sendMessage. Any thread.
   void sendEncodedMessage(std::vector<std::uint8_t> encoded, FlutterReply callback = {});
 
+  // For a message that could not be encoded: runs `callback` (may be empty)
+  // with nullopt on the main thread, as sendMessage does. Any thread.
+  static void answerUnsent(FlutterReply callback);
+
   const std::string& name() const { return *name_; }
 
  private:

@@ -10,8 +10,8 @@
 #include "bridge/BridgeHostApi.h"
 #include "bridge/BridgeHostApiCodec.h"
 #include "platform/flutter/FlutterEngine.h"
-#include "tests/platform/flutter/FlutterMessagingTestSupport.h"
 #include "tests/support/CodecByteHelpers.h"
+#include "tests/support/MessagingTestSupport.h"
 
 namespace harkwell::test {
 

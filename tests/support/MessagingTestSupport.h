@@ -1,0 +1,96 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/dispatch/MainRunLoop.h"
+#include "platform/dispatch/Mutex.h"
+#include "platform/dispatch/ThreadSafety.h"
+
+namespace harkwell::test {
+
+// Generous: only a broken build ever waits this long.
+inline constexpr std::chrono::seconds messagingTestDeadline{10};
+
+// Pumps the main loop on the calling thread (which becomes the main thread)
+// until `done` holds or the deadline passes; returns whether it holds.
+inline bool pumpMainUntil(const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + messagingTestDeadline;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    MainRunLoop::shared().drainFor(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+// Pumps whatever the main queue holds now and what that work queues in turn,
+// so that a test can assert that nothing more arrives.
+inline void pumpMainIdle() {
+  while (MainRunLoop::shared().drain() > 0) {
+  }
+}
+
+// A one-shot signal that another thread can wait for, bounded in time.
+// Thread affinity: any thread.
+class TestSignal {
+ public:
+  void notify() {
+    MutexLock lock(mutex_);
+    raised_ = true;
+    changed_.notify_all();
+  }
+  bool wait() {
+    MutexLock lock(mutex_);
+    const auto deadline = std::chrono::steady_clock::now() + messagingTestDeadline;
+    while (!raised_) {
+      if (changed_.wait_until(lock, deadline) == std::cv_status::timeout) return raised_;
+    }
+    return true;
+  }
+  bool raised() {
+    MutexLock lock(mutex_);
+    return raised_;
+  }
+
+ private:
+  Mutex mutex_;
+  std::condition_variable_any changed_;
+  bool raised_ GUARDED_BY(mutex_) = false;
+};
+
+// Collects values from any thread.
+// Thread affinity: any thread.
+template <class T>
+class TestRecorder {
+ public:
+  void add(T value) {
+    MutexLock lock(mutex_);
+    values_.push_back(std::move(value));
+  }
+  std::vector<T> values() {
+    MutexLock lock(mutex_);
+    return values_;
+  }
+  std::size_t size() {
+    MutexLock lock(mutex_);
+    return values_.size();
+  }
+
+ private:
+  Mutex mutex_;
+  std::vector<T> values_ GUARDED_BY(mutex_);
+};
+
+inline std::vector<std::uint8_t> bytesOf(const std::string& text) {
+  return std::vector<std::uint8_t>(text.begin(), text.end());
+}
+
+inline std::string textOf(const std::vector<std::uint8_t>& bytes) {
+  return std::string(bytes.begin(), bytes.end());
+}
+
+}  // namespace harkwell::test
