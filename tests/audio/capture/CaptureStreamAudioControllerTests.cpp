@@ -2,17 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
-#include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "backends/simulated/SimulatedCaptureBackend.h"
 #include "platform/capture/CaptureBackend.h"
-#include "platform/dispatch/DispatchQueueFactory.h"
 #include "tests/audio/capture/CaptureControllerTestSupport.h"
 #include "tests/support/ManualDispatchQueue.h"
 
@@ -138,25 +133,43 @@ TEST_F(CaptureStreamAudioControllerDestructionTest, AReplacedControllersAudioSto
   EXPECT_TRUE(second->isRunning());
 }
 
-// A controller brought into a state before it goes, the stops its destruction
+// What happens to a controller before it goes.
+enum class Step { start, stop, holdStart, holdStop, failStart, failStop, endWithError };
+
+// The steps that bring a controller into a state, the stops its destruction
 // must ask for, and the log once every held completion has run.
 struct StateAtRelease {
   const char* name;
-  std::function<void(CaptureStreamAudioController&, SimulatedCaptureBackend&)> reach;
+  std::vector<Step> steps;
   std::size_t stopsAsked;
   Lines log;
 };
 
 class CaptureStreamAudioControllerReleaseTest
     : public CaptureStreamAudioControllerTest,
-      public ::testing::WithParamInterface<StateAtRelease> {};
+      public ::testing::WithParamInterface<StateAtRelease> {
+ protected:
+  void take(Step step, CaptureStreamAudioController& controller) {
+    if (step == Step::start) controller.start();
+    if (step == Step::stop) controller.stop();
+    if (step == Step::holdStart) backend_->holdStreamStartCompletions(true);
+    if (step == Step::holdStop) backend_->holdStreamStopCompletions(true);
+    if (step == Step::failStart)
+      backend_->failNextStreamStart(makeCaptureError(CaptureErrorCode::startFailed, "no"));
+    if (step == Step::failStop)
+      backend_->failNextStreamStop(makeCaptureError(CaptureErrorCode::stopFailed, "no"));
+    if (step == Step::endWithError)
+      backend_->stopStreamsWithError(kDisplayID,
+                                     makeCaptureError(CaptureErrorCode::stoppedUnexpectedly, "x"));
+  }
+};
 
 // At stake: destruction stops a stream that captures or may start capturing
 // (a start still pending, a failed stop), asks nothing of one that does not
 // (nor twice of one already stopping), and late completions only log.
 TEST_P(CaptureStreamAudioControllerReleaseTest, AsksForAStopOnlyWhenTheStreamMayCapture) {
   auto controller = makeController();
-  GetParam().reach(*controller, *backend_);
+  for (const Step step : GetParam().steps) take(step, *controller);
   backend_->holdStreamStopCompletions(true);
   controller.reset();
   EXPECT_EQ(backend_->runningStreamCount(), 0u);
@@ -165,109 +178,30 @@ TEST_P(CaptureStreamAudioControllerReleaseTest, AsksForAStopOnlyWhenTheStreamMay
   EXPECT_EQ(log_.lines(), GetParam().log);
 }
 
-using Controller = CaptureStreamAudioController;
-using Backend = SimulatedCaptureBackend;
-
 INSTANTIATE_TEST_SUITE_P(
     States, CaptureStreamAudioControllerReleaseTest,
-    ::testing::Values(StateAtRelease{"NeverStarted", [](Controller&, Backend&) {}, 0, {}},
-                      StateAtRelease{"StartPending",
-                                     [](Controller& controller, Backend& backend) {
-                                       backend.holdStreamStartCompletions(true);
-                                       controller.start();
-                                     },
-                                     1,
-                                     {"stream stop", "stream start"}},
-                      StateAtRelease{"Running",
-                                     [](Controller& controller, Backend&) { controller.start(); },
-                                     1,
-                                     {"stream start", "stream stop"}},
-                      StateAtRelease{"StopPending",
-                                     [](Controller& controller, Backend& backend) {
-                                       controller.start();
-                                       backend.holdStreamStopCompletions(true);
-                                       controller.stop();
-                                     },
-                                     1,
-                                     {"stream start", "stream stop"}},
-                      StateAtRelease{"StopFailed",
-                                     [](Controller& controller, Backend& backend) {
-                                       controller.start();
-                                       backend.failNextStreamStop(
-                                           makeCaptureError(CaptureErrorCode::stopFailed, "busy"));
-                                       controller.stop();
-                                     },
-                                     1,
-                                     {"stream start", "stream stop", "stream stop"}},
-                      StateAtRelease{"StopConfirmed",
-                                     [](Controller& controller, Backend&) {
-                                       controller.start();
-                                       controller.stop();
-                                     },
-                                     0,
-                                     {"stream start", "stream stop"}},
-                      StateAtRelease{
-                          "StartFailed",
-                          [](Controller& controller, Backend& backend) {
-                            backend.failNextStreamStart(
-                                makeCaptureError(CaptureErrorCode::startFailed, "no"));
-                            controller.start();
-                          },
-                          0,
-                          {"stream start failed Optional(Error Domain=com.harkwell.capture Code=5 "
-                           "\"no\")"}},
-                      StateAtRelease{"EndedByItself",
-                                     [](Controller& controller, Backend& backend) {
-                                       controller.start();
-                                       backend.stopStreamsWithError(
-                                           kDisplayID,
-                                           makeCaptureError(CaptureErrorCode::stoppedUnexpectedly,
-                                                            "x"));
-                                     },
-                                     0,
-                                     {"stream start"}}),
+    ::testing::Values(
+        StateAtRelease{"NeverStarted", {}, 0, {}},
+        StateAtRelease{
+            "StartPending", {Step::holdStart, Step::start}, 1, {"stream stop", "stream start"}},
+        StateAtRelease{"Running", {Step::start}, 1, {"stream start", "stream stop"}},
+        StateAtRelease{"StopPending",
+                       {Step::start, Step::holdStop, Step::stop},
+                       1,
+                       {"stream start", "stream stop"}},
+        StateAtRelease{"StopFailed",
+                       {Step::start, Step::failStop, Step::stop},
+                       1,
+                       {"stream start", "stream stop", "stream stop"}},
+        StateAtRelease{
+            "StopConfirmed", {Step::start, Step::stop}, 0, {"stream start", "stream stop"}},
+        StateAtRelease{
+            "StartFailed",
+            {Step::failStart, Step::start},
+            0,
+            {"stream start failed Optional(Error Domain=com.harkwell.capture Code=5 \"no\")"}},
+        StateAtRelease{"EndedByItself", {Step::start, Step::endWithError}, 0, {"stream start"}}),
     [](const auto& info) { return std::string(info.param.name); });
-
-// At stake: with real queues and threads, audio delivery, the platform's
-// completions and stop callbacks race with start, stop, isRunning and
-// destruction without a data race (TSan) or a late callback (ASan). Bounded in
-// time; asserts only what holds in every interleaving.
-class CaptureStreamAudioControllerThreadTest : public CaptureStreamAudioControllerTest {};
-
-TEST_F(CaptureStreamAudioControllerThreadTest, SurvivesDeliveryAndStopsRacingWithItsLifecycle) {
-  ScopedDispatchQueueFactory threaded(nullptr);
-  std::atomic<bool> done{false};
-  std::thread deliverer([&] {
-    while (!done.load()) {
-      backend_->deliverToDisplay(kDisplayID, DisplayOutputKind::audio, audioBuffer(32));
-      backend_->deliverToDisplay(kDisplayID, DisplayOutputKind::screen,
-                                 CMSampleBufferCreateVideoFrame());
-    }
-  });
-  std::thread stopper([&] {
-    while (!done.load()) {
-      backend_->stopStreamsWithError(kDisplayID,
-                                     makeCaptureError(CaptureErrorCode::stoppedUnexpectedly, "x"));
-      std::this_thread::yield();
-    }
-  });
-
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
-  while (std::chrono::steady_clock::now() < deadline) {
-    auto controller =
-        CaptureStreamAudioController::create(kID, SCDisplay(kDisplayID, backend_), flutterApi_);
-    controller->start();
-    (void)controller->isRunning();
-    controller->stop();
-    (void)controller->isRunning();
-  }
-  done.store(true);
-  deliverer.join();
-  stopper.join();
-
-  EXPECT_EQ(backend_->runningStreamCount(), 0u);
-  for (const auto& sent : flutterApi_->sent()) EXPECT_EQ(sent.event.id, kID);
-}
 
 }  // namespace
 }  // namespace harkwell

@@ -50,18 +50,6 @@ TEST_F(BridgeApiQueryTest, AnOutputRequestStillAnswersAfterALaterInputRequestWas
   EXPECT_EQ(output.replyCount(), 1u);
 }
 
-// At stake: exactly one microphone device type is asked for: built-in
-// microphones before 14.0, all microphones from then.
-TEST_F(BridgeApiQueryTest, AsksForOneMicrophoneTypeChosenByTheSystemVersion) {
-  backend().setOperatingSystemVersion({13, 6, 9});
-  ASSERT_TRUE(ui().getDevices(AudioDeviceType::input).reply().isSuccess());
-  backend().setOperatingSystemVersion({14, 0, 0});
-  ASSERT_TRUE(ui().getDevices(AudioDeviceType::input).reply().isSuccess());
-
-  EXPECT_THAT(backend().requestedDeviceTypes(),
-              ElementsAre("AVCaptureDeviceTypeBuiltInMicrophone", "AVCaptureDeviceTypeMicrophone"));
-}
-
 // At stake: checkPermission settles screen capture before it asks for the
 // microphone, and replies only once the user has answered.
 TEST_F(BridgeApiQueryTest, ScreenCaptureIsSettledBeforeTheMicrophoneIsAsked) {

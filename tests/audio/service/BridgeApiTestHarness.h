@@ -2,14 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 
-#include "audio/capture/HostLog.h"
 #include "audio/service/BridgeApi.h"
 #include "backends/simulated/SimulatedCaptureBackend.h"
 #include "bridge/BridgeFlutterApi.h"
@@ -17,9 +14,8 @@
 #include "platform/appkit/NSWorkspace.h"
 #include "platform/capture/CaptureBackend.h"
 #include "platform/dispatch/MainRunLoop.h"
-#include "platform/dispatch/Mutex.h"
-#include "platform/dispatch/ThreadSafety.h"
 #include "platform/flutter/FlutterEngine.h"
+#include "tests/audio/capture/CaptureControllerTestSupport.h"
 #include "tests/support/UiDriver.h"
 
 namespace harkwell::test {
@@ -27,30 +23,6 @@ namespace harkwell::test {
 using harkwell::testing::UiCall;
 using harkwell::testing::UiDriver;
 using harkwell::testing::UiReply;
-
-// The host's fixed log lines, collected instead of going to standard output.
-// Thread affinity: create and destroy on one thread; lines() from any thread.
-class ServiceLog {
- public:
-  ServiceLog()
-      : lines_(std::make_shared<Lines>()), scope_([lines = lines_](std::string_view line) {
-          MutexLock lock(lines->mutex);
-          lines->values.emplace_back(line);
-        }) {}
-
-  std::vector<std::string> lines() const {
-    MutexLock lock(lines_->mutex);
-    return lines_->values;
-  }
-
- private:
-  struct Lines {
-    Mutex mutex;
-    std::vector<std::string> values GUARDED_BY(mutex);
-  };
-  std::shared_ptr<Lines> lines_;
-  ScopedHostLogSink scope_;
-};
 
 inline AudioDevice microphone(std::string id, std::string name = "Desk Microphone") {
   return AudioDevice{std::move(name), AudioDeviceType::input, std::move(id), false};
@@ -117,7 +89,7 @@ class BridgeApiTest : public ::testing::Test {
   }
 
  private:
-  ServiceLog log_;
+  RecordedHostLog log_;  // the fixed log lines, instead of standard output
   std::shared_ptr<SimulatedCaptureBackend> backend_;
   std::unique_ptr<FlutterEngine> engine_;
   std::shared_ptr<BridgeFlutterApi> flutterApi_;

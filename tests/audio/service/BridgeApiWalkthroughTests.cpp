@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
-#include <optional>
 #include <vector>
 
 #include "tests/audio/service/BridgeApiTestHarness.h"
@@ -18,18 +17,6 @@ using harkwell::testing::bytesFromHex;
 using harkwell::testing::hexFromBytes;
 using harkwell::testing::normalizedHex;
 using ::testing::ElementsAre;
-
-// 160 distinct samples, exactly representable in float32: 10 ms at 16 kHz,
-// which the converter passes through unchanged.
-std::vector<float> tenMilliseconds() {
-  std::vector<float> samples(160);
-  for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<float>(i) / 256.0f;
-  return samples;
-}
-
-std::vector<std::optional<double>> widened(const std::vector<float>& samples) {
-  return std::vector<std::optional<double>>(samples.begin(), samples.end());
-}
 
 // At stake: the whole road of a capture, from the UI's bytes to its events.
 class BridgeApiWalkthroughTest : public BridgeApiTest {};
@@ -56,7 +43,7 @@ TEST_F(BridgeApiWalkthroughTest, AMicrophoneCaptureFromTheUisBytesToItsEvents) {
 
   // 4. Each buffer the microphone delivers is converted on the controller's
   //    queue to 16 kHz mono and sent from there as deviceAudioData.
-  const std::vector<float> samples = tenMilliseconds();
+  const std::vector<float> samples = rampSamples(160);  // 10 ms at 16 kHz: passed through
   ASSERT_EQ(backend().deliverToMicrophone("mic-1", buffer16k(samples)), 1u);
   ASSERT_TRUE(ui().waitForAudio("mic-1", 1));
   const NativeAudioEvent audio = ui().events().back();
@@ -98,7 +85,7 @@ TEST_F(BridgeApiWalkthroughTest, ADisplayCaptureFromTheUisBytesToItsEvents) {
 
   // 4. System audio arrives on the stream's audio queue and goes out as
   //    deviceAudioData; screen frames are dropped.
-  const std::vector<float> samples = tenMilliseconds();
+  const std::vector<float> samples = rampSamples(160);  // 10 ms at 16 kHz: passed through
   ASSERT_EQ(
       backend().deliverToDisplay(1, DisplayOutputKind::screen, CMSampleBufferCreateVideoFrame()),
       1u);
