@@ -35,12 +35,5 @@ TEST_F(CaptureBackendWithoutBackendTest, RefusesEveryOperationWithAnError) {
   EXPECT_TRUE(*started);
 }
 
-// At stake: the display controller logs the debug description verbatim.
-TEST(NSErrorTest, DebugDescriptionNamesDomainCodeAndDescription) {
-  NSError error("com.example", 7, "Something failed");
-  EXPECT_EQ(error.debugDescription(), "Error Domain=com.example Code=7 \"Something failed\"");
-  EXPECT_STREQ(error.what(), error.debugDescription().c_str());
-}
-
 }  // namespace
 }  // namespace harkwell

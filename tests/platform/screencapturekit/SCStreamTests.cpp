@@ -96,20 +96,6 @@ TEST_F(SCStreamDeliveryTest, StoppingWithAnErrorTellsTheDelegateAndEndsDelivery)
   EXPECT_EQ(backend_->deliverToDisplay(kDisplay, DisplayOutputKind::audio, audio()), 0u);
 }
 
-// At stake: a consumer destroyed with its stream is never called again, and
-// its capture does not run on orphaned.
-TEST_F(SCStreamDeliveryTest, DestroyingTheStreamStopsItsCaptureAndSilencesItsConsumer) {
-  auto consumer = std::make_unique<StreamConsumer>(display());
-  Outcome started;
-  consumer->stream->startCapture(started.handler());
-  consumer->stream.reset();
-  EXPECT_EQ(backend_->runningStreamCount(), 0u);
-  EXPECT_EQ(backend_->openStreamCount(), 0u);
-  consumer.reset();
-  EXPECT_EQ(backend_->deliverToDisplay(kDisplay, DisplayOutputKind::audio, audio()), 0u);
-  EXPECT_EQ(backend_->stopStreamsWithError(kDisplay, NSError("test", 1, "late")), 0u);
-}
-
 // At stake: the display query answers exactly once, possibly later; a backend
 // that goes away with it pending must still answer, with an error.
 TEST_F(SCStreamDeliveryTest, APendingContentQueryIsAnsweredWithAnErrorWhenTheBackendGoesAway) {
