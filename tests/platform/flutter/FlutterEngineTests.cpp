@@ -2,9 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <functional>
-#include <future>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -13,66 +10,13 @@
 #include <vector>
 
 #include "platform/dispatch/MainRunLoop.h"
-#include "platform/dispatch/Mutex.h"
-#include "platform/dispatch/ThreadSafety.h"
 #include "platform/flutter/FlutterEngine.h"
+#include "tests/support/MessagingTestSupport.h"
 
 namespace harkwell::test {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using namespace std::chrono_literals;
-
-Bytes bytesOf(const std::string& text) {
-  return Bytes(text.begin(), text.end());
-}
-std::string textOf(const Bytes& bytes) {
-  return std::string(bytes.begin(), bytes.end());
-}
-
-// Pumps the main loop on the calling thread (which becomes the main thread)
-// until `done` holds or a generous deadline passes; returns whether it holds.
-bool pumpMainUntil(const std::function<bool()>& done) {
-  const auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    MainRunLoop::shared().drainFor(5ms);
-  }
-  return true;
-}
-
-void pumpMainIdle() {
-  while (MainRunLoop::shared().drain() > 0) {
-  }
-}
-
-// A one-shot signal another thread can wait for, bounded. Any thread.
-struct TestSignal {
-  std::promise<void> promise;
-  std::shared_future<void> future = promise.get_future().share();
-  void notify() { promise.set_value(); }
-  bool wait() const { return future.wait_for(10s) == std::future_status::ready; }
-  bool raised() const { return future.wait_for(0s) == std::future_status::ready; }
-};
-
-// Collects values from any thread; mutex_ guards values_.
-template <class T>
-class TestRecorder {
- public:
-  void add(T value) {
-    MutexLock lock(mutex_);
-    values_.push_back(std::move(value));
-  }
-  std::vector<T> values() {
-    MutexLock lock(mutex_);
-    return values_;
-  }
-  std::size_t size() { return values().size(); }
-
- private:
-  Mutex mutex_;
-  std::vector<T> values_ GUARDED_BY(mutex_);
-};
 
 enum class Direction { uiToHost, hostToUi };
 
