@@ -147,7 +147,9 @@ bool sameBits(const T& a, const T& b) {
 
 template <class T>
 bool sameBits(const std::vector<T>& a, const std::vector<T>& b) {
-  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0;
+  // An empty vector may have no storage at all: memcmp must not see its null.
+  return a.size() == b.size() &&
+         (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0);
 }
 
 // Equality that tells NaN payloads and -0 apart: a codec must carry the exact
