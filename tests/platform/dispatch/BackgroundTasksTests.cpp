@@ -47,22 +47,4 @@ TEST_F(BackgroundTasksTest, TasksBlockedOnALaterTaskDoNotStarveItNorRunOnMain) {
   EXPECT_EQ(onMain.load(), 0);
 }
 
-TEST_F(BackgroundTasksTest, WaitIdleInsideATaskWaitsForTheOthersButNotForItself) {
-  std::latch otherMayFinish(1);
-  std::atomic<bool> otherFinished{false};
-  std::promise<bool> sawOtherFinished;
-  BackgroundTasks::detach([&] {
-    otherMayFinish.wait();
-    otherFinished = true;
-  });
-  BackgroundTasks::detach([&] {
-    otherMayFinish.count_down();
-    BackgroundTasks::waitIdle();
-    sawOtherFinished.set_value(otherFinished.load());
-  });
-  auto result = sawOtherFinished.get_future();
-  ASSERT_EQ(result.wait_for(30s), std::future_status::ready);
-  EXPECT_TRUE(result.get());
-}
-
 }  // namespace
