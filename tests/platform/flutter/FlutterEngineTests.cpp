@@ -179,6 +179,30 @@ INSTANTIATE_TEST_SUITE_P(BothDirections, FlutterEngineRoundTripTest,
                            return info.param == Direction::uiToHost ? "UiToHost" : "HostToUi";
                          });
 
+// At stake: a UI call sent at start-up before the host installed its handler
+// still reaches it when the handler is installed in the same main-thread turn
+// (the application relies on this at start-up).
+TEST(FlutterEngineStartTest, UiCallSentBeforeHostHandlerExistsIsHandledOnceHandlerIsInstalled) {
+  TestSignal sent;
+  TestRecorder<std::string> answers;
+  std::atomic<bool> programOnUiThread{false};
+  FlutterEngine engine([&](FlutterUiSide& ui) {
+    programOnUiThread = ui.isUiThread();
+    ui.sendToHost("early", bytesOf("first call"), [&](std::optional<Bytes> reply) {
+      answers.add(reply ? textOf(*reply) : "<null>");
+    });
+    sent.notify();
+  });
+  ASSERT_TRUE(sent.wait());
+
+  engine.binaryMessenger().setMessageHandlerOnChannel(
+      "early", [](Bytes message, FlutterBinaryReply reply) { reply(message); });
+
+  ASSERT_TRUE(pumpMainUntil([&] { return answers.size() == 1; }));
+  EXPECT_EQ(answers.values()[0], "first call");
+  EXPECT_TRUE(programOnUiThread.load());
+}
+
 // At stake: an engine destroyed with messages and replies in flight must not
 // call back into anything afterwards, must not crash when a handler answers
 // late, and must not return while one of its callbacks still runs.
