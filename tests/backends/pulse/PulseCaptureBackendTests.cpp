@@ -1,6 +1,7 @@
 #include "backends/pulse/PulseCaptureBackend.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "tests/backends/pulse/PulseBackendFixture.h"
 
@@ -30,6 +31,18 @@ TEST_F(PulseBackendEnumerationTest, SourcesBecomeMicrophonesAndSinksBecomeDispla
   EXPECT_NE(std::find(answer.displays.begin(), answer.displays.end(),
                       DisplayInfo{displayIdForSinkName("test_micfeed")}),
             answer.displays.end());
+}
+
+TEST_F(PulseBackendEnumerationTest, IdsStayTheSameAcrossAServerRestart) {
+  ShareableContentAnswer before, after;
+  backend_->getShareableContent([&](ShareableContentAnswer a) { before = std::move(a); });
+  const auto microphonesBefore = backend_->microphones(microphoneType);
+  ASSERT_TRUE(server_->restart());
+  // The same backend object: it has to notice the old connection died.
+  backend_->getShareableContent([&](ShareableContentAnswer a) { after = std::move(a); });
+  ASSERT_FALSE(after.error);
+  EXPECT_EQ(before.displays, after.displays);
+  EXPECT_EQ(microphonesBefore, backend_->microphones(microphoneType));
 }
 
 // At stake: start, stop and start again work; after a stop has returned (or
@@ -143,12 +156,23 @@ TEST_F(PulseBackendContentTest, AMicrophoneHearsItsFeedAndStaysPinnedWhenTheDefa
   auto collector = std::make_shared<BufferCollector>();
   auto capture = startMicrophone(collector);
   ASSERT_TRUE(collector->waitForFrames(24000));  // half a second of silence first
-  const size_t toneStart = collector->channels()[0].size();
-  server_->playTone("test_micfeed");
+  const size_t speechStart = collector->channels()[0].size();
+  // A spoken phrase, as a microphone would hear it: silence before it, and
+  // speech-level energy (20 ms windows) while it plays.
+  server_->shell(
+      "espeak-ng --stdout 'Harkwell is listening to you' | "
+      "paplay --latency-msec=100 -d test_micfeed");
   std::this_thread::sleep_for(200ms);
-  const size_t toneEnd = collector->channels()[0].size();
-  EXPECT_LT(peak(collector->channels()[0], 0, toneStart), 0.001);
-  EXPECT_GT(peak(collector->channels()[0], toneStart), 0.2);
+  const size_t speechEnd = collector->channels()[0].size();
+  const auto heard = collector->channels()[0];
+  EXPECT_LT(peak(heard, 0, speechStart), 0.001);
+  double loudestWindow = 0;
+  for (size_t begin = speechStart; begin + 960 <= speechEnd; begin += 960) {
+    double energy = 0;
+    for (size_t i = begin; i < begin + 960; ++i) energy += heard[i] * heard[i];
+    loudestWindow = std::max(loudestWindow, std::sqrt(energy / 960));
+  }
+  EXPECT_GT(loudestWindow, 0.05) << "no speech reached the microphone";
 
   server_->shell("pactl set-default-source test_speakers.monitor");
   std::this_thread::sleep_for(100ms);
@@ -156,7 +180,7 @@ TEST_F(PulseBackendContentTest, AMicrophoneHearsItsFeedAndStaysPinnedWhenTheDefa
   std::this_thread::sleep_for(100ms);
   EXPECT_TRUE(capture->isRunning());
   capture->stopRunning();
-  EXPECT_LT(peak(collector->channels()[0], toneEnd), 0.01)
+  EXPECT_LT(peak(collector->channels()[0], speechEnd), 0.01)
       << "the microphone capture followed the default";
 }
 
