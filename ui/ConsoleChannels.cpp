@@ -13,6 +13,11 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// The answer to an event that was read: [null].
+CodecValue handledAnswer() {
+  return CodecList{CodecNull{}};
+}
+
 const FlutterMessageCodec& codecFor(bool eventCodec) {
   if (eventCodec) return BridgeFlutterApiCodec::shared();
   return BridgeHostApiCodec::shared();
@@ -62,7 +67,10 @@ HostCallResult interpretReply(const std::string& channel, const std::optional<By
 }  // namespace
 
 ConsoleChannels::ConsoleChannels(FlutterUiSide& ui, ConsoleOutput& output, bool trace)
-    : ui_(ui), output_(output), trace_(trace) {}
+    : ui_(ui),
+      output_(output),
+      trace_(trace),
+      handledReply_(BridgeFlutterApiCodec::shared().encode(handledAnswer())) {}
 
 void ConsoleChannels::call(std::string_view operation, CodecValue message, CallDone done) {
   const std::string channel = BridgeHostApiSetup::channelName(operation);
@@ -104,15 +112,17 @@ void ConsoleChannels::setEventHandler(EventHandler handler) {
     }
     // As the generated Dart handler: [null] when handled, an error reply when
     // the message cannot be read.
-    CodecValue answer = CodecList{CodecNull{}};
     if (event == nullptr) {
       output_.line("harkwell: ignoring an event that cannot be read: " + problem);
-      answer = CodecList{CodecValue("malformed-event"), CodecValue(problem), CodecNull{}};
+      const CodecValue answer =
+          CodecList{CodecValue("malformed-event"), CodecValue(problem), CodecNull{}};
+      if (trace_) trace("ui→host reply", channel, formatWireJson(answer));
+      reply(BridgeFlutterApiCodec::shared().encode(answer));
+      return;
     }
-    Bytes answerBytes = BridgeFlutterApiCodec::shared().encode(answer);
-    if (trace_) trace("ui→host reply", channel, formatWireJson(answer));
-    reply(std::move(answerBytes));
-    if (event != nullptr && handler) handler(*event);
+    if (trace_) trace("ui→host reply", channel, formatWireJson(handledAnswer()));
+    reply(handledReply_);
+    if (handler) handler(*event);
   });
 }
 

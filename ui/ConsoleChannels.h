@@ -1,9 +1,11 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "bridge/NativeAudioEvent.h"
 #include "platform/flutter/CodecValue.h"
@@ -31,7 +33,8 @@ struct HostCallResult {
 class ConsoleChannels {
  public:
   using CallDone = std::function<void(HostCallResult result)>;
-  using EventHandler = std::function<void(NativeAudioEvent event)>;
+  // The event lives in the decoded message: valid only during the call.
+  using EventHandler = std::function<void(const NativeAudioEvent& event)>;
 
   // `ui` and `output` must outlive this object and every call in flight.
   // `trace` writes the message trace to `output`. UI thread.
@@ -56,6 +59,9 @@ class ConsoleChannels {
   FlutterUiSide& ui_;
   ConsoleOutput& output_;
   const bool trace_;
+  // The same bytes answer every event that was read, a few hundred a second:
+  // encoded once.
+  const std::vector<std::uint8_t> handledReply_;
 };
 
 }  // namespace harkwell

@@ -61,7 +61,7 @@ ConsoleUi::~ConsoleUi() {
 void ConsoleUi::run(FlutterUiSide& ui) {
   channels_ = std::make_unique<ConsoleChannels>(ui, output_, options_.trace);
   // `this` outlives the engine that delivers these (see the class comment).
-  channels_->setEventHandler([this](NativeAudioEvent event) { onEvent(std::move(event)); });
+  channels_->setEventHandler([this](const NativeAudioEvent& event) { onEvent(event); });
   if (settings_.tickInterval.count() > 0) {
     // The ticker only hands the tick to the UI thread, where all state lives.
     ticker_ = std::make_unique<ConsoleTicker>(settings_.tickInterval,
@@ -212,7 +212,7 @@ void ConsoleUi::startCapture() {
                   });
 }
 
-void ConsoleUi::onEvent(NativeAudioEvent event) {
+void ConsoleUi::onEvent(const NativeAudioEvent& event) {
   if (event.id != device_.id || phase_ == Phase::idle || phase_ == Phase::listing) return;
   ++eventCount_;
   switch (event.eventType) {

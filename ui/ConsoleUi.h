@@ -82,7 +82,7 @@ class ConsoleUi {
   void onDevices(AudioDeviceType type, HostCallResult result);
   void printReport();
   void startCapture();
-  void onEvent(NativeAudioEvent event);
+  void onEvent(const NativeAudioEvent& event);
   void onAudio(const std::vector<std::optional<double>>& audio);
   void handleInterrupt();
   void showMeter(Clock::time_point now);

@@ -21,7 +21,9 @@ std::unique_ptr<WavFileWriter> WavFileWriter::open(const std::string& path, std:
 }
 
 WavFileWriter::WavFileWriter(SNDFILE* file, std::string path)
-    : file_(file), path_(std::move(path)) {}
+    : file_(file), path_(std::move(path)) {
+  pending_.reserve(blockSamples);
+}
 
 WavFileWriter::~WavFileWriter() {
   std::string ignored;
@@ -33,10 +35,17 @@ bool WavFileWriter::write(std::span<const float> samples, std::string& error) {
     error = "the file is closed";
     return false;
   }
-  if (samples.empty()) return true;
-  const sf_count_t written =
-      sf_write_float(file_, samples.data(), static_cast<sf_count_t>(samples.size()));
-  if (written != static_cast<sf_count_t>(samples.size())) {
+  pending_.insert(pending_.end(), samples.begin(), samples.end());
+  if (pending_.size() < blockSamples) return true;
+  return flush(error);
+}
+
+bool WavFileWriter::flush(std::string& error) {
+  if (pending_.empty()) return true;
+  const auto count = static_cast<sf_count_t>(pending_.size());
+  const sf_count_t written = sf_write_float(file_, pending_.data(), count);
+  pending_.clear();
+  if (written != count) {
     error = sf_strerror(file_);
     return false;
   }
@@ -45,8 +54,14 @@ bool WavFileWriter::write(std::span<const float> samples, std::string& error) {
 
 bool WavFileWriter::close(std::string& error) {
   if (file_ == nullptr) return true;
+  std::string flushError;
+  const bool flushed = flush(flushError);
   SNDFILE* file = std::exchange(file_, nullptr);
   const int status = sf_close(file);
+  if (!flushed) {
+    error = flushError;
+    return false;
+  }
   if (status != 0) {
     error = sf_error_number(status);
     return false;
