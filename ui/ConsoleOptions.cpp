@@ -2,7 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "ui/SourceSpec.h"
+#include "ui/SourceChoice.h"
 
 namespace harkwell {
 
@@ -21,7 +21,7 @@ std::optional<int> parseConsoleOptions(int argc, const char* const argv[],
                  "input or output (the default microphone or display), or input:ID / output:ID")
       ->check(
           [](const std::string& text) -> std::string {
-            if (parseSourceSpec(text)) return {};
+            if (parseSourceChoice(text)) return {};
             return "expected input or output, optionally followed by :ID";
           },
           "input|output[:ID]");

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <utility>
 
-#include "ui/SourceSpec.h"
+#include "ui/SourceChoice.h"
 
 namespace harkwell {
 namespace {
@@ -163,15 +163,16 @@ void ConsoleUi::printReport() {
 }
 
 void ConsoleUi::startCapture() {
-  const std::optional<SourceSpec> spec = parseSourceSpec(options_.source);
-  if (!spec) {
+  const std::optional<SourceChoice> choice = parseSourceChoice(options_.source);
+  if (!choice) {
     fail(usageExitStatus, "unknown source '" + options_.source +
                               "': expected input or output, optionally followed by :ID");
     return;
   }
-  const bool input = spec->type == AudioDeviceType::input;
+  const bool input = choice->type == AudioDeviceType::input;
   std::string whyNot;
-  std::optional<AudioDevice> device = selectSource(*spec, input ? microphones_ : displays_, whyNot);
+  std::optional<AudioDevice> device =
+      selectSource(*choice, input ? microphones_ : displays_, whyNot);
   if (!device) {
     fail(usageExitStatus, whyNot);
     return;
@@ -197,7 +198,7 @@ void ConsoleUi::startCapture() {
   device_ = *device;
   targetSamples_ = static_cast<std::uint64_t>(std::llround(options_.seconds * kSampleRate));
   const std::string source =
-      device_.name + " (" + SourceSpec{device_.type, device_.id}.text() + ")";
+      device_.name + " (" + SourceChoice{device_.type, device_.id}.text() + ")";
   output_.line("Capturing " + source +
                (targetSamples_ > 0 ? " for " + formatSeconds(options_.seconds, 1) + " s"
                                    : std::string(" until Ctrl-C")) +
@@ -375,7 +376,7 @@ void ConsoleUi::printSummary() {
   };
   output_.line("Summary");
   row("source:            ",
-      device_.name + " (" + SourceSpec{device_.type, device_.id}.text() + ")");
+      device_.name + " (" + SourceChoice{device_.type, device_.id}.text() + ")");
   row("events received:   ",
       std::to_string(eventCount_) + " (" + std::to_string(audioEventCount_) + " with audio)");
   row("samples:           ", std::to_string(total_.sampleCount()));

@@ -1,4 +1,4 @@
-#include "ui/SourceSpec.h"
+#include "ui/SourceChoice.h"
 
 #include <gtest/gtest.h>
 
@@ -18,19 +18,19 @@ struct SpecCase {
 
 // At stake: the --source text is read exactly: the kind before the first
 // colon, the whole rest as the id, and nothing else accepted.
-class SourceSpecParseTest : public ::testing::TestWithParam<SpecCase> {};
+class SourceChoiceParseTest : public ::testing::TestWithParam<SpecCase> {};
 
-TEST_P(SourceSpecParseTest, ReadsTheKindAndTheIdOrRejects) {
+TEST_P(SourceChoiceParseTest, ReadsTheKindAndTheIdOrRejects) {
   const SpecCase& c = GetParam();
-  const std::optional<SourceSpec> spec = parseSourceSpec(c.text);
-  ASSERT_EQ(spec.has_value(), c.valid) << c.text;
-  if (!spec) return;
-  EXPECT_EQ(spec->type, c.type);
-  EXPECT_EQ(spec->id, c.id);
+  const std::optional<SourceChoice> choice = parseSourceChoice(c.text);
+  ASSERT_EQ(choice.has_value(), c.valid) << c.text;
+  if (!choice) return;
+  EXPECT_EQ(choice->type, c.type);
+  EXPECT_EQ(choice->id, c.id);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Texts, SourceSpecParseTest,
+    Texts, SourceChoiceParseTest,
     ::testing::Values(SpecCase{"output", true, AudioDeviceType::output, std::nullopt},
                       SpecCase{"input:bluez:00:11", true, AudioDeviceType::input, "bluez:00:11"},
                       SpecCase{"input:", false, {}, {}}, SpecCase{"Input", false, {}, {}},

@@ -1,4 +1,4 @@
-#include "ui/SourceSpec.h"
+#include "ui/SourceChoice.h"
 
 #include <algorithm>
 
@@ -15,45 +15,45 @@ const char* sourceNoun(AudioDeviceType type) {
 
 }  // namespace
 
-std::string SourceSpec::text() const {
+std::string SourceChoice::text() const {
   std::string text = kindName(type);
   if (id) text += ":" + *id;
   return text;
 }
 
-std::optional<SourceSpec> parseSourceSpec(std::string_view text) {
+std::optional<SourceChoice> parseSourceChoice(std::string_view text) {
   const std::size_t colon = text.find(':');
   const std::string_view kind = text.substr(0, colon);
-  SourceSpec spec;
+  SourceChoice choice;
   if (kind == "input") {
-    spec.type = AudioDeviceType::input;
+    choice.type = AudioDeviceType::input;
   } else if (kind == "output") {
-    spec.type = AudioDeviceType::output;
+    choice.type = AudioDeviceType::output;
   } else {
     return std::nullopt;
   }
   if (colon != std::string_view::npos) {
     const std::string_view id = text.substr(colon + 1);
     if (id.empty()) return std::nullopt;
-    spec.id = std::string(id);
+    choice.id = std::string(id);
   }
-  return spec;
+  return choice;
 }
 
-std::optional<AudioDevice> selectSource(const SourceSpec& spec,
+std::optional<AudioDevice> selectSource(const SourceChoice& choice,
                                         const std::vector<AudioDevice>& devices,
                                         std::string& whyNot) {
-  if (spec.id) {
+  if (choice.id) {
     auto found = std::find_if(devices.begin(), devices.end(),
-                              [&](const AudioDevice& device) { return device.id == *spec.id; });
+                              [&](const AudioDevice& device) { return device.id == *choice.id; });
     if (found != devices.end()) return *found;
-    whyNot = "unknown source '" + spec.text() + "': no " + sourceNoun(spec.type) +
+    whyNot = "unknown source '" + choice.text() + "': no " + sourceNoun(choice.type) +
              " has that id (see --list)";
     return std::nullopt;
   }
   if (devices.empty()) {
-    whyNot = std::string("unknown source '") + spec.text() + "': there is no " +
-             sourceNoun(spec.type) + " to capture from";
+    whyNot = std::string("unknown source '") + choice.text() + "': there is no " +
+             sourceNoun(choice.type) + " to capture from";
     return std::nullopt;
   }
   auto marked = std::find_if(devices.begin(), devices.end(),
