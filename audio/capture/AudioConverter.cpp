@@ -99,46 +99,14 @@ void AudioConverter::convert(const CMSampleBufferRef& buffer, std::vector<float>
   // convert() runs once per delivered buffer; going through
   // convertToPcmBuffer would allocate a buffer list, a format and a PCM buffer
   // each time. viewPcm applies the same checks and yields the same channel
-  // starts without any of them; the mixdown below is convertToFloat32Array's,
-  // step for step, into buffers kept between calls.
+  // starts without any of them; the mixdown is convertToFloat32Array's, into
+  // buffers kept between calls.
   PcmView view;
   if (!viewPcm(buffer, view)) return;
   const double sourceRate = cachedDescription_.mSampleRate;
 
-  // Integer channels are scaled in the scratch array and then added, float
-  // channels added as they are: the very operations of convertToFloat32Array.
-  const AVAudioFrameCount frames = view.frames;
   std::vector<float>& mono = sourceRate == targetSampleRate ? samples : mono_;
-  mono.assign(frames, 0.0f);
-  for (AVAudioChannelCount channel = 0; channel < view.channels; ++channel) {
-    const std::uint8_t* start = view.starts[channel];
-    switch (view.format) {
-      case AVAudioCommonFormat::AVAudioPCMFormatFloat32:
-        vDSP_vadd(mono.data(), 1, reinterpret_cast<const float*>(start), view.stride, mono.data(),
-                  1, frames);
-        break;
-      case AVAudioCommonFormat::AVAudioPCMFormatInt16:
-        scratch_.resize(frames);
-        vDSP_vflt16(reinterpret_cast<const std::int16_t*>(start), view.stride, scratch_.data(), 1,
-                    frames);
-        vDSP_vsdiv(scratch_.data(), 1, &int16Divisor, scratch_.data(), 1, frames);
-        vDSP_vadd(scratch_.data(), 1, mono.data(), 1, mono.data(), 1, frames);
-        break;
-      case AVAudioCommonFormat::AVAudioPCMFormatInt32:
-        scratch_.resize(frames);
-        vDSP_vflt32(reinterpret_cast<const std::int32_t*>(start), view.stride, scratch_.data(), 1,
-                    frames);
-        vDSP_vsdiv(scratch_.data(), 1, &int32Divisor, scratch_.data(), 1, frames);
-        vDSP_vadd(scratch_.data(), 1, mono.data(), 1, mono.data(), 1, frames);
-        break;
-      default:
-        break;
-    }
-  }
-  if (view.channels > 0) {
-    const auto divisor = static_cast<float>(view.channels);
-    vDSP_vsdiv(mono.data(), 1, &divisor, mono.data(), 1, frames);
-  }
+  mixDown(view, mono, scratch_);
 
   if (sourceRate == targetSampleRate) {
     // A later buffer at another rate then starts a new stream.
@@ -339,36 +307,64 @@ std::unique_ptr<AVAudioPCMBuffer> AudioConverter::convertToPcmBuffer(
 }
 
 std::vector<float> AudioConverter::convertToFloat32Array(const AVAudioPCMBuffer& buffer) {
-  const AVAudioChannelCount channels = buffer.format().channelCount();
-  const AVAudioFrameCount frames = buffer.frameLength();
-  // Channel reads step by the buffer's stride (interleaved frames); the
-  // accumulator and scratch arrays are contiguous.
-  const auto stride = static_cast<vDSP_Stride>(buffer.stride());
-  std::vector<float> accumulator(frames, 0.0f);
-  std::vector<float> scratch;
-
-  for (AVAudioChannelCount channel = 0; channel < channels; ++channel) {
+  PcmView view;
+  view.format = buffer.format().commonFormat();
+  view.channels = std::min(buffer.format().channelCount(), AVAudioFormat::maxChannelCount);
+  view.frames = buffer.frameLength();
+  view.stride = static_cast<vDSP_Stride>(buffer.stride());
+  for (AVAudioChannelCount channel = 0; channel < view.channels; ++channel) {
     if (float* const* floatData = buffer.floatChannelData()) {
-      vDSP_vadd(accumulator.data(), 1, floatData[channel], stride, accumulator.data(), 1, frames);
+      view.starts[channel] = reinterpret_cast<const std::uint8_t*>(floatData[channel]);
     } else if (std::int16_t* const* int16Data = buffer.int16ChannelData()) {
-      scratch.resize(frames);
-      vDSP_vflt16(int16Data[channel], stride, scratch.data(), 1, frames);
-      vDSP_vsdiv(scratch.data(), 1, &int16Divisor, scratch.data(), 1, frames);
-      vDSP_vadd(scratch.data(), 1, accumulator.data(), 1, accumulator.data(), 1, frames);
+      view.starts[channel] = reinterpret_cast<const std::uint8_t*>(int16Data[channel]);
     } else if (std::int32_t* const* int32Data = buffer.int32ChannelData()) {
-      scratch.resize(frames);
-      vDSP_vflt32(int32Data[channel], stride, scratch.data(), 1, frames);
-      vDSP_vsdiv(scratch.data(), 1, &int32Divisor, scratch.data(), 1, frames);
-      vDSP_vadd(scratch.data(), 1, accumulator.data(), 1, accumulator.data(), 1, frames);
+      view.starts[channel] = reinterpret_cast<const std::uint8_t*>(int32Data[channel]);
     }
   }
+  std::vector<float> mono;
+  std::vector<float> scratch;
+  mixDown(view, mono, scratch);
+  return mono;
+}
 
-  // The full channel count divides, also when some channels had no data.
-  if (channels > 0) {
-    const auto divisor = static_cast<float>(channels);
-    vDSP_vsdiv(accumulator.data(), 1, &divisor, accumulator.data(), 1, frames);
+void AudioConverter::mixDown(const PcmView& view, std::vector<float>& mono,
+                             std::vector<float>& scratch) {
+  // Channel reads step by the view's stride (interleaved frames); the mono and
+  // scratch arrays are contiguous. Integer channels are scaled in the scratch
+  // array and then added, float channels added as they are.
+  const AVAudioFrameCount frames = view.frames;
+  mono.assign(frames, 0.0f);
+  for (AVAudioChannelCount channel = 0; channel < view.channels; ++channel) {
+    const std::uint8_t* start = view.starts[channel];
+    if (start == nullptr) continue;
+    switch (view.format) {
+      case AVAudioCommonFormat::AVAudioPCMFormatFloat32:
+        vDSP_vadd(mono.data(), 1, reinterpret_cast<const float*>(start), view.stride, mono.data(),
+                  1, frames);
+        break;
+      case AVAudioCommonFormat::AVAudioPCMFormatInt16:
+        scratch.resize(frames);
+        vDSP_vflt16(reinterpret_cast<const std::int16_t*>(start), view.stride, scratch.data(), 1,
+                    frames);
+        vDSP_vsdiv(scratch.data(), 1, &int16Divisor, scratch.data(), 1, frames);
+        vDSP_vadd(scratch.data(), 1, mono.data(), 1, mono.data(), 1, frames);
+        break;
+      case AVAudioCommonFormat::AVAudioPCMFormatInt32:
+        scratch.resize(frames);
+        vDSP_vflt32(reinterpret_cast<const std::int32_t*>(start), view.stride, scratch.data(), 1,
+                    frames);
+        vDSP_vsdiv(scratch.data(), 1, &int32Divisor, scratch.data(), 1, frames);
+        vDSP_vadd(scratch.data(), 1, mono.data(), 1, mono.data(), 1, frames);
+        break;
+      default:
+        break;
+    }
   }
-  return accumulator;
+  // The full channel count divides, also when some channels had no data.
+  if (view.channels > 0) {
+    const auto divisor = static_cast<float>(view.channels);
+    vDSP_vsdiv(mono.data(), 1, &divisor, mono.data(), 1, frames);
+  }
 }
 
 std::vector<float> AudioConverter::resample(const std::vector<float>& from, float fromSampleRate,

@@ -68,6 +68,10 @@ class AudioConverter {
   // convertToPcmBuffer gives null. Capture queue (uses the format cache).
   bool viewPcm(const CMSampleBufferRef& buffer, PcmView& view);
 
+  // Averages the view's channels into `mono` (the full channel count divides),
+  // integers scaled to [-1, 1] through `scratch`. Any thread.
+  static void mixDown(const PcmView& view, std::vector<float>& mono, std::vector<float>& scratch);
+
   // Picks this buffer's share of the stream's output into `out`. Capture queue.
   void pick(const std::vector<float>& samples, double sourceRate, std::vector<float>& out);
 
