@@ -20,6 +20,7 @@
 #include "platform/dispatch/MainRunLoop.h"
 #include "platform/flutter/FlutterEngine.h"
 #include "tests/soak/ProcessFigures.h"
+#include "tests/support/HostOnMainLoop.h"
 #include "tests/support/UiDriver.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -34,7 +35,7 @@ extern "C" const char* __asan_default_options() {
 namespace harkwell::test {
 namespace {
 
-using harkwell::testing::MainLoopMode;
+using harkwell::testing::HostOnMainLoop;
 using harkwell::testing::UiDriver;
 using harkwell::testing::UiReply;
 
@@ -50,31 +51,11 @@ const AudioDevice display{"Display 1", AudioDeviceType::output, "1", true};
 
 // At stake: a host that runs for days sees this many captures come and go;
 // each must give back its queues, threads, buffers and events.
-class CaptureCycleSoakTest : public ::testing::Test {
+class CaptureCycleSoakTest : public ::testing::Test, protected HostOnMainLoop {
  protected:
-  CaptureCycleSoakTest()
-      : backend_(SimulatedCaptureBackend::makeManual()),
-        engine_(std::make_unique<FlutterEngine>()),
-        flutterApi_(std::make_shared<BridgeFlutterApi>(engine_->binaryMessenger())),
-        ui_(std::make_unique<UiDriver>(engine_->uiSide(), MainLoopMode::runsElsewhere)),
-        mainLoop_([] { MainRunLoop::shared().run(); }) {
+  CaptureCycleSoakTest() : HostOnMainLoop(SimulatedCaptureBackend::makeManual()) {
     backend_->addMicrophone({microphone.id, microphone.name});
     backend_->addDisplay(1);
-    CaptureBackend::setCurrent(backend_);
-    ui_->setKeepsAudioData(false);
-    BridgeHostApiSetup::setUp(engine_->binaryMessenger(), BridgeApi::create(flutterApi_));
-  }
-
-  ~CaptureCycleSoakTest() override {
-    DispatchQueue::main().sync(
-        [this] { BridgeHostApiSetup::setUp(engine_->binaryMessenger(), nullptr); });
-    ui_->settle();
-    MainRunLoop::shared().stop();
-    mainLoop_.join();
-    flutterApi_.reset();
-    ui_.reset();
-    engine_.reset();
-    CaptureBackend::setCurrent(nullptr);
   }
 
   void expectSuccess(const harkwell::testing::UiCall& call) {
@@ -110,13 +91,6 @@ class CaptureCycleSoakTest : public ::testing::Test {
     EXPECT_EQ(backend_->openStreamCount(), 0u);
     ui_->clearEvents();
   }
-
-  std::shared_ptr<SimulatedCaptureBackend> backend_;
-  std::unique_ptr<FlutterEngine> engine_;
-  std::shared_ptr<BridgeFlutterApi> flutterApi_;
-  std::unique_ptr<UiDriver> ui_;
-  ScopedHostLogSink quietLog_{[](std::string_view) {}};
-  std::thread mainLoop_;
 };
 
 TEST_F(CaptureCycleSoakTest, TenThousandCyclesLeaveThreadsFilesAndMemoryWhereTheyWere) {

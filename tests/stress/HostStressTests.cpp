@@ -25,12 +25,13 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/MainRunLoop.h"
 #include "platform/flutter/FlutterEngine.h"
+#include "tests/support/HostOnMainLoop.h"
 #include "tests/support/UiDriver.h"
 
 namespace harkwell::test {
 namespace {
 
-using harkwell::testing::MainLoopMode;
+using harkwell::testing::HostOnMainLoop;
 using harkwell::testing::UiCall;
 using harkwell::testing::UiDriver;
 using harkwell::testing::UiReply;
@@ -116,37 +117,13 @@ void spendLeftoverFaults(SimulatedCaptureBackend& backend) {
 // and stopping on their own threads and a platform that is slow or fails at
 // random, every call is answered exactly once, nothing deadlocks, and the
 // registry winds down to nothing: no capture, no audio, no entry.
-class HostStressTest : public ::testing::Test {
+class HostStressTest : public ::testing::Test, protected HostOnMainLoop {
  protected:
-  HostStressTest()
-      : backend_(SimulatedCaptureBackend::makePaced()),
-        engine_(std::make_unique<FlutterEngine>()),
-        flutterApi_(std::make_shared<BridgeFlutterApi>(engine_->binaryMessenger())),
-        ui_(std::make_unique<UiDriver>(engine_->uiSide(), MainLoopMode::runsElsewhere)),
-        mainLoop_([] { MainRunLoop::shared().run(); }) {
+  HostStressTest() : HostOnMainLoop(SimulatedCaptureBackend::makePaced()) {
     SimulatedSignal tone;
     tone.framesPerBuffer = 480;
     backend_->addDisplay(secondDisplay, tone);
-    CaptureBackend::setCurrent(backend_);
     NSWorkspace::sharedWorkspace().setOpensLinks(false);
-    ui_->setKeepsAudioData(false);
-    api_ = BridgeApi::create(flutterApi_);
-    BridgeHostApiSetup::setUp(engine_->binaryMessenger(), api_);
-  }
-
-  ~HostStressTest() override {
-    // The host goes on the main thread, where its captures were made.
-    DispatchQueue::main().sync([this] {
-      BridgeHostApiSetup::setUp(engine_->binaryMessenger(), nullptr);
-      api_.reset();
-    });
-    ui_->settle();
-    MainRunLoop::shared().stop();
-    mainLoop_.join();
-    flutterApi_.reset();
-    ui_.reset();
-    engine_.reset();
-    CaptureBackend::setCurrent(nullptr);
   }
 
   // Sends random calls until `until`; returns every call made.
@@ -227,14 +204,6 @@ class HostStressTest : public ::testing::Test {
     DispatchQueue::main().sync([&] { size = api_->controllers().size(); });
     return size;
   }
-
-  std::shared_ptr<SimulatedCaptureBackend> backend_;
-  std::unique_ptr<FlutterEngine> engine_;
-  std::shared_ptr<BridgeFlutterApi> flutterApi_;
-  std::unique_ptr<UiDriver> ui_;
-  std::shared_ptr<BridgeApi> api_;
-  ScopedHostLogSink quietLog_{[](std::string_view) {}};
-  std::thread mainLoop_;
 };
 
 TEST_F(HostStressTest, ConcurrentCallsAreAllAnsweredAndTheRegistryWindsDownToNothing) {
