@@ -78,6 +78,14 @@ TEST_F(HarkwellBinaryTest, ANamedMicrophoneIsTheOneCaptured) {
   EXPECT_NEAR(dominantFrequency(*wav), 660, 10.0);
 }
 
+TEST_F(HarkwellBinaryTest, TheDefaultDisplaysSystemAudioIsCaptured) {
+  auto process = start({"--source", "output", "--seconds", "2", "--wav", "display.wav"});
+  const auto wav = expectCapture(*process, "display.wav");
+  ASSERT_TRUE(wav.has_value());
+  EXPECT_NEAR(double(wav->samples.size()), 32000, 3200);
+  EXPECT_NEAR(dominantFrequency(*wav), 1000, 10.0);
+}
+
 TEST_F(HarkwellBinaryTest, CtrlCEndsAnOpenEndedCaptureAndStillWritesTheFile) {
   auto process = start({"--seconds", "0", "--wav", "open.wav"});
   ASSERT_TRUE(process->waitForError("Capturing"));
