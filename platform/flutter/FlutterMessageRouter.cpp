@@ -14,19 +14,6 @@ FlutterSide otherSide(FlutterSide side) {
   return side == FlutterSide::host ? FlutterSide::ui : FlutterSide::host;
 }
 
-const std::string& nameOf(const std::string& channel) {
-  return channel;
-}
-const std::string& nameOf(const std::shared_ptr<const std::string>& channel) {
-  return *channel;
-}
-std::string ownedName(std::string&& channel) {
-  return std::move(channel);
-}
-std::string ownedName(const std::shared_ptr<const std::string>& channel) {
-  return *channel;
-}
-
 }  // namespace
 
 // The state behind one reply function: shared by every copy of it, so that the
@@ -37,7 +24,7 @@ std::string ownedName(const std::shared_ptr<const std::string>& channel) {
 class FlutterMessageRouter::PendingReply {
  public:
   PendingReply(std::weak_ptr<FlutterMessageRouter> router, FlutterSide replyTo,
-               FlutterBinaryReply callback, std::string channel)
+               FlutterBinaryReply callback, std::shared_ptr<const std::string> channel)
       : router_(std::move(router)),
         replyTo_(replyTo),
         callback_(std::move(callback)),
@@ -53,7 +40,7 @@ class FlutterMessageRouter::PendingReply {
       // A closing engine drops its pending replies quietly; anything else means
       // a handler lost its reply function, which is worth a line.
       if (router == nullptr || router->gate_.isClosed()) return;
-      logFlutterDiagnostic("no reply on channel " + channel_ + "; answering null");
+      logFlutterDiagnostic("no reply on channel " + *channel_ + "; answering null");
       deliver(*router, std::nullopt);
     } catch (...) {
       // Nothing may leave a destructor; the reply is lost only if memory is.
@@ -63,7 +50,7 @@ class FlutterMessageRouter::PendingReply {
   // Any thread.
   void answer(std::optional<std::vector<std::uint8_t>> reply) {
     if (answered_.exchange(true)) {
-      logFlutterDiagnostic("second reply on channel " + channel_ + " ignored");
+      logFlutterDiagnostic("second reply on channel " + *channel_ + " ignored");
       return;
     }
     if (auto router = router_.lock()) deliver(*router, std::move(reply));
@@ -81,7 +68,8 @@ class FlutterMessageRouter::PendingReply {
   std::weak_ptr<FlutterMessageRouter> router_;
   FlutterSide replyTo_;
   FlutterBinaryReply callback_;
-  std::string channel_;
+  // Kept for diagnostics only; shared with the sender's channel object.
+  std::shared_ptr<const std::string> channel_;
   std::atomic<bool> answered_{false};
 };
 
@@ -116,18 +104,15 @@ void FlutterMessageRouter::setHandler(FlutterSide side, const std::string& chann
 
 void FlutterMessageRouter::send(FlutterSide to, const std::string& channel,
                                 std::vector<std::uint8_t> message, FlutterBinaryReply callback) {
-  // The handler is looked up when the message arrives, not now: a handler
-  // installed in the same main-thread turn as the first send still sees it.
-  dispatch(to, [channel, message = std::move(message), callback = std::move(callback),
-                to](FlutterMessageRouter& router) mutable {
-    router.deliver(to, std::move(channel), std::move(message), std::move(callback));
-  });
+  send(to, std::make_shared<const std::string>(channel), std::move(message), std::move(callback));
 }
 
 void FlutterMessageRouter::send(FlutterSide to, std::shared_ptr<const std::string> channel,
                                 std::vector<std::uint8_t> message, FlutterBinaryReply callback) {
-  // As above; the audio path sends here, many times a second, so the name
-  // travels shared rather than copied.
+  // The handler is looked up when the message arrives, not now: a handler
+  // installed in the same main-thread turn as the first send still sees it.
+  // The name travels shared, as far as the pending reply: the audio path sends
+  // many times a second on one channel object and copies no name.
   dispatch(to, [channel = std::move(channel), message = std::move(message),
                 callback = std::move(callback), to](FlutterMessageRouter& router) mutable {
     router.deliver(to, std::move(channel), std::move(message), std::move(callback));
@@ -192,11 +177,10 @@ std::shared_ptr<DispatchQueue> FlutterMessageRouter::uiQueue() const {
   return uiQueue_;
 }
 
-template <class Name>
-void FlutterMessageRouter::deliver(FlutterSide to, Name channel, std::vector<std::uint8_t> message,
-                                   FlutterBinaryReply callback) {
+void FlutterMessageRouter::deliver(FlutterSide to, std::shared_ptr<const std::string> channel,
+                                   std::vector<std::uint8_t> message, FlutterBinaryReply callback) {
   const FlutterSide from = otherSide(to);
-  auto handler = findHandler(to, nameOf(channel));
+  auto handler = findHandler(to, *channel);
   if (handler == nullptr) {
     if (callback) {
       dispatch(from,
@@ -205,7 +189,7 @@ void FlutterMessageRouter::deliver(FlutterSide to, Name channel, std::vector<std
     return;
   }
   auto pending = std::make_shared<PendingReply>(weak_from_this(), from, std::move(callback),
-                                                ownedName(std::move(channel)));
+                                                std::move(channel));
   (*handler)(std::move(message),
              [pending = std::move(pending)](std::optional<std::vector<std::uint8_t>> reply) {
                pending->answer(std::move(reply));

@@ -67,10 +67,8 @@ class FlutterMessageRouter : public std::enable_shared_from_this<FlutterMessageR
   // Runs task(router) on `side`'s thread; see the .cpp.
   template <class Task>
   void dispatch(FlutterSide side, Task task);
-  // `channel` is a std::string or a shared_ptr to one.
-  template <class Name>
-  void deliver(FlutterSide to, Name channel, std::vector<std::uint8_t> message,
-               FlutterBinaryReply callback);
+  void deliver(FlutterSide to, std::shared_ptr<const std::string> channel,
+               std::vector<std::uint8_t> message, FlutterBinaryReply callback);
   std::shared_ptr<const FlutterBinaryMessageHandler> findHandler(FlutterSide side,
                                                                  const std::string& channel);
   HandlerTable& table(FlutterSide side) REQUIRES(mutex_);
