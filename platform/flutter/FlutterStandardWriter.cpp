@@ -18,6 +18,14 @@ void reserveFor(std::vector<std::uint8_t>& data, std::size_t extra) {
   if (needed > data.capacity()) data.reserve(std::max(needed, data.capacity() * 2));
 }
 
+// One double from an 8-aligned position: the type byte with its seven zero
+// bytes of padding as one little-endian word, then the value.
+inline void writeDoubleRecord(std::uint8_t* out, double value) {
+  constexpr std::uint64_t typeWord = 6;
+  harkwell::wire::storeLittleEndian(out, &typeWord, 1);
+  harkwell::wire::storeLittleEndian(out + 8, &value, 1);
+}
+
 template <class T>
 void appendLittleEndian(std::vector<std::uint8_t>& data, const T* values, std::size_t count) {
   const std::size_t start = data.size();
@@ -114,38 +122,44 @@ void FlutterStandardWriter::writeUTF8(std::string_view text) {
 void FlutterStandardWriter::writeListOfDoubles(std::span<const std::optional<double>> values) {
   writeByte(12);
   writeSize(values.size());
-  // One resize to the most the elements can take (a double: type byte, up to
-  // seven bytes of padding to a multiple of 8 from the message start, eight
-  // bytes; a null: one byte), plain stores, then a cut to what was written.
-  // The resize zero-fills, so the padding needs no stores of its own.
-  const std::size_t start = data_.size();
-  data_.resize(start + values.size() * 16);
-  std::uint8_t* const bytes = data_.data();
+  // The most the elements can take: a double is a type byte, up to seven bytes
+  // of padding to a multiple of 8 from the message start, and eight bytes.
+  reserveFor(data_, values.size() * 16);
   const std::size_t count = values.size();
-  std::size_t at = start;
   std::size_t i = 0;
   while (i < count) {
-    if (at % 8 == 0) {
-      // From an aligned position every present double takes exactly 16 bytes
-      // (type byte, seven zeros, value): no alignment arithmetic in the chain
-      // from one sample to the next. This is the loop that audio runs.
-      for (; i < count && values[i]; ++i, at += 16) {
-        bytes[at] = 6;
-        harkwell::wire::storeLittleEndian(bytes + at + 8, &*values[i], 1);
+    if (data_.size() % 8 == 0 && values[i]) {
+      // From an aligned position every present double is one 16-byte record:
+      // the type byte with its seven zeros as one 8-byte word, then the value.
+      // Records are built in a stack block and appended with one copy per
+      // block, because a vector cannot grow without clearing what it adds and
+      // clearing first would be a pass over the message of its own. This is
+      // the loop that audio runs.
+      constexpr std::size_t recordsPerBlock = 64;
+      std::uint8_t block[recordsPerBlock * 16];
+      const std::size_t stop = std::min(count, i + recordsPerBlock);
+      std::uint8_t* out = block;
+      // Four at a time while all four are present: one branch for the four checks.
+      for (; i + 4 <= stop && (values[i].has_value() & values[i + 1].has_value() &
+                               values[i + 2].has_value() & values[i + 3].has_value());
+           i += 4, out += 64) {
+        writeDoubleRecord(out, *values[i]);
+        writeDoubleRecord(out + 16, *values[i + 1]);
+        writeDoubleRecord(out + 32, *values[i + 2]);
+        writeDoubleRecord(out + 48, *values[i + 3]);
       }
-      if (i == count) break;
+      for (; i < stop && values[i]; ++i, out += 16) writeDoubleRecord(out, *values[i]);
+      const std::size_t used = static_cast<std::size_t>(out - block);
+      data_.insert(data_.end(), block, block + used);
+      continue;
     }
     const std::optional<double>& value = values[i++];
     if (value) {
-      bytes[at] = 6;
-      at = (at + 8) & ~std::size_t{7};
-      harkwell::wire::storeLittleEndian(bytes + at, &*value, 1);
-      at += 8;
+      writeDouble(*value);
     } else {
-      bytes[at++] = 0;
+      writeByte(0);
     }
   }
-  data_.resize(at);
 }
 
 void FlutterStandardWriter::writeDouble(double value) {

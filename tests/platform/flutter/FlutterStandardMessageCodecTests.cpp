@@ -167,19 +167,32 @@ TEST(StandardCodecNestingTest, DepthIsBoundedAtTheLimitAndAbsurdNestingFailsSafe
   EXPECT_FALSE(codec().decode(nestedLists(1'000'000)).ok());
 }
 
-// What is at stake: the audio path writes sample lists through a fast path;
-// its bytes must equal the generic list of doubles wherever the list starts.
+// What is at stake: the audio path writes sample lists through a fast path
+// (runs of present values, in blocks); its bytes must equal the generic list
+// of doubles wherever the list starts and wherever nulls break the runs.
 TEST(StandardWriterTest, ListOfDoublesMatchesTheGenericListAfterAnyPrefix) {
-  const std::vector<std::optional<double>> samples = {0.5, std::nullopt, -0.25, 1e-300};
-  CodecList generic;
-  for (const auto& sample : samples) generic.push_back(sample ? CodecValue(*sample) : CodecValue());
-  for (std::size_t prefix = 0; prefix < 9; ++prefix) {
-    for (const bool empty : {false, true}) {
+  std::vector<std::vector<std::optional<double>>> cases = {
+      {}, {0.5, std::nullopt, -0.25, 1e-300}, {std::nullopt, std::nullopt, 3.0}};
+  // Long runs across block and group boundaries, broken by nulls here and there.
+  for (const std::size_t length : {63, 64, 65, 130, 257}) {
+    std::vector<std::optional<double>> run;
+    for (std::size_t i = 0; i < length; ++i) run.emplace_back(static_cast<double>(i) - 0.5);
+    cases.push_back(run);
+    for (const std::size_t hole : {std::size_t{2}, std::size_t{62}, length - 1}) run[hole].reset();
+    cases.push_back(run);
+  }
+  for (const auto& samples : cases) {
+    CodecList generic;
+    for (const auto& sample : samples) {
+      generic.push_back(sample ? CodecValue(*sample) : CodecValue());
+    }
+    for (std::size_t prefix = 0; prefix < 9; ++prefix) {
       std::vector<std::uint8_t> fast(prefix, 0x01);
       std::vector<std::uint8_t> slow = fast;
-      FlutterStandardWriter(fast).writeListOfDoubles(empty ? decltype(samples){} : samples);
-      FlutterStandardWriter(slow).writeValue(empty ? CodecList{} : generic);
-      EXPECT_EQ(hexFromBytes(fast), hexFromBytes(slow)) << "after " << prefix << " bytes";
+      FlutterStandardWriter(fast).writeListOfDoubles(samples);
+      FlutterStandardWriter(slow).writeValue(generic);
+      ASSERT_EQ(hexFromBytes(fast), hexFromBytes(slow))
+          << samples.size() << " samples after " << prefix << " bytes";
     }
   }
 }
