@@ -22,7 +22,7 @@ std::size_t AudioPathHarness::deliver(const CMSampleBufferRef& buffer) {
   converter_.convert(buffer, samples_);
   if (samples_.empty()) return 0;
   const std::size_t count = samples_.size();
-  flutterApi_->onEvent(makeAudioDataEvent("1", AudioDeviceType::output, samples_), {});
+  flutterApi_->sendEvent(audioEvent_.withSamples(samples_), {});
   return count;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "audio/capture/AudioConverter.h"
+#include "audio/capture/AudioDataEvent.h"
 #include "bridge/BridgeFlutterApi.h"
 #include "platform/coremedia/CMSampleBuffer.h"
 #include "platform/dispatch/Mutex.h"
@@ -51,6 +52,7 @@ class AudioPathHarness {
 
   AudioConverter converter_;
   std::vector<float> samples_;
+  AudioDataEvent audioEvent_{"1", AudioDeviceType::output};
   std::unique_ptr<FlutterEngine> engine_;
   DroppingMessenger droppingMessenger_;
   std::unique_ptr<BridgeFlutterApi> flutterApi_;

@@ -102,6 +102,10 @@ const FlutterMessageCodec& BridgeFlutterApi::codec() {
 }
 
 void BridgeFlutterApi::onEvent(NativeAudioEvent event, EventCompletion completion) {
+  sendEvent(event, std::move(completion));
+}
+
+void BridgeFlutterApi::sendEvent(const NativeAudioEvent& event, EventCompletion completion) {
   // Called on capture queues: nothing may be thrown back at them.
   try {
     FlutterReply onReply;

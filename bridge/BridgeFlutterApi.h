@@ -28,6 +28,14 @@ class BridgeFlutterApiProtocol {
   // `completion` (may be empty) runs once, later. Pass the event by move: on the
   // audio path it carries the samples, which are then never copied. Any thread.
   virtual void onEvent(NativeAudioEvent event, EventCompletion completion) = 0;
+
+  // The same for an event that the caller keeps: what is sent is taken from it
+  // before this returns, so the caller may refill it for the next one (the
+  // audio path reuses one event's storage for every block). By default a copy
+  // goes to onEvent. Any thread.
+  virtual void sendEvent(const NativeAudioEvent& event, EventCompletion completion) {
+    onEvent(event, std::move(completion));
+  }
 };
 
 // Sends each event as [event] on "dev.flutter.pigeon.harkwell_bridge.BridgeFlutterApi.onEvent"
@@ -55,6 +63,8 @@ class BridgeFlutterApi final : public BridgeFlutterApiProtocol {
 
   // Never throws. Any thread.
   void onEvent(NativeAudioEvent event, EventCompletion completion) override;
+  // Never throws. Any thread.
+  void sendEvent(const NativeAudioEvent& event, EventCompletion completion) override;
 
   // The full name of the event channel. Any thread.
   const std::string& channelName() const { return *channelName_; }

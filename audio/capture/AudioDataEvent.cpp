@@ -1,21 +1,23 @@
 #include "audio/capture/AudioDataEvent.h"
 
 #include <optional>
+#include <utility>
 
 namespace harkwell {
 
-NativeAudioEvent makeAudioDataEvent(const std::string& id, AudioDeviceType type,
-                                    const std::vector<float>& samples) {
-  std::vector<std::optional<double>> audioData;
-  audioData.reserve(samples.size());
-  for (float sample : samples) audioData.emplace_back(static_cast<double>(sample));
+AudioDataEvent::AudioDataEvent(std::string id, AudioDeviceType type) {
+  event_.id = std::move(id);
+  event_.type = type;
+  event_.eventType = NativeAudioEventType::deviceAudioData;
+  event_.audioData.emplace();
+}
 
-  NativeAudioEvent event;
-  event.id = id;
-  event.type = type;
-  event.eventType = NativeAudioEventType::deviceAudioData;
-  event.audioData = std::move(audioData);
-  return event;
+const NativeAudioEvent& AudioDataEvent::withSamples(const std::vector<float>& samples) {
+  // assign() keeps the capacity: no allocation once the longest block was seen.
+  std::vector<std::optional<double>>& audioData = *event_.audioData;
+  audioData.assign(samples.size(), std::nullopt);
+  for (std::size_t i = 0; i < samples.size(); ++i) audioData[i] = static_cast<double>(samples[i]);
+  return event_;
 }
 
 }  // namespace harkwell

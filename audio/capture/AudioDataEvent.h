@@ -8,10 +8,21 @@
 
 namespace harkwell {
 
-// The deviceAudioData event for one converted block: `id` and `type` of the
-// capture, every sample widened to double, no error. One allocation for the
-// samples. Any thread.
-NativeAudioEvent makeAudioDataEvent(const std::string& id, AudioDeviceType type,
-                                    const std::vector<float>& samples);
+// The deviceAudioData event of one capture: `id` and `type` of the capture, no
+// error, and the samples of the latest converted block widened to double. A
+// controller keeps one and refills it for every block, so that a steady
+// stream reuses the samples' storage and the id instead of allocating them
+// per block.
+// Thread affinity: one thread at a time (the controller's capture queue).
+class AudioDataEvent {
+ public:
+  AudioDataEvent(std::string id, AudioDeviceType type);
+
+  // The event carrying `samples`; valid until the next call.
+  const NativeAudioEvent& withSamples(const std::vector<float>& samples);
+
+ private:
+  NativeAudioEvent event_;
+};
 
 }  // namespace harkwell

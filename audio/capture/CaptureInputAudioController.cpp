@@ -36,6 +36,7 @@ CaptureInputAudioController::CaptureInputAudioController(
       captureInput_(std::make_shared<AVCaptureDeviceInput>(captureDevice_)),
       captureOutput_(std::make_shared<AVCaptureAudioDataOutput>()),
       captureSession_(std::make_unique<AVCaptureSession>()),
+      audioEvent_(id_, AudioDeviceType::input),
       flutterApi_(required(std::move(flutterApi))) {
   // The output holds `this` raw: the destructor clears it, which waits out a
   // callback in progress, before any member goes away.
@@ -95,7 +96,7 @@ void CaptureInputAudioController::captureOutput(AVCaptureAudioDataOutput&,
     converter_.convert(sampleBuffer, samples_);
     if (samples_.empty()) return;
     // The outcome of a delivery is never looked at, so no completion is passed.
-    flutterApi_->onEvent(makeAudioDataEvent(id_, AudioDeviceType::input, samples_), {});
+    flutterApi_->sendEvent(audioEvent_.withSamples(samples_), {});
   } catch (const std::exception& error) {
     std::fprintf(stderr, "harkwell: input-audio-%s: block dropped: %s\n", id_.c_str(),
                  error.what());

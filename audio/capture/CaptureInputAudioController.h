@@ -6,6 +6,7 @@
 
 #include "audio/capture/AudioController.h"
 #include "audio/capture/AudioConverter.h"
+#include "audio/capture/AudioDataEvent.h"
 #include "bridge/BridgeFlutterApi.h"
 #include "platform/avfoundation/AVCaptureAudioDataOutput.h"
 #include "platform/avfoundation/AVCaptureDevice.h"
@@ -69,9 +70,11 @@ class CaptureInputAudioController final : public AudioController,
   const std::shared_ptr<AVCaptureAudioDataOutput> captureOutput_;
   const std::unique_ptr<AVCaptureSession> captureSession_;
   // Used only on queue_. The samples of one buffer live in samples_ between
-  // conversion and event, kept so that a steady stream reuses its storage.
+  // conversion and event, and the event in audioEvent_, both kept so that a
+  // steady stream reuses their storage.
   AudioConverter converter_;
   std::vector<float> samples_;
+  AudioDataEvent audioEvent_;
   const std::shared_ptr<BridgeFlutterApiProtocol> flutterApi_;
 };
 

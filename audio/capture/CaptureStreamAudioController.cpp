@@ -34,6 +34,7 @@ CaptureStreamAudioController::CaptureStreamAudioController(
       videoQueue_(DispatchQueue::makeSerial(videoQueueLabelPrefix + id_)),
       display_(display),
       state_(std::make_shared<CaptureState>()),
+      audioEvent_(id_, AudioDeviceType::output),
       flutterApi_(required(std::move(flutterApi))) {
   config_.setCapturesAudio(true);
   config_.setMinimumFrameInterval(minimumFrameInterval);
@@ -121,7 +122,7 @@ void CaptureStreamAudioController::stream(SCStream&, CMSampleBufferRef sampleBuf
     converter_.convert(sampleBuffer, samples_);
     if (samples_.empty()) return;
     // The outcome of a delivery is never looked at, so no completion is passed.
-    flutterApi_->onEvent(makeAudioDataEvent(id_, AudioDeviceType::output, samples_), {});
+    flutterApi_->sendEvent(audioEvent_.withSamples(samples_), {});
   } catch (const std::exception& error) {
     std::fprintf(stderr, "harkwell: stream-audio-%s: block dropped: %s\n", id_.c_str(),
                  error.what());

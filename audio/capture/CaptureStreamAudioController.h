@@ -7,6 +7,7 @@
 
 #include "audio/capture/AudioController.h"
 #include "audio/capture/AudioConverter.h"
+#include "audio/capture/AudioDataEvent.h"
 #include "bridge/BridgeFlutterApi.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/screencapturekit/SCShareableContent.h"
@@ -89,9 +90,11 @@ class CaptureStreamAudioController final : public AudioController,
   SCStreamConfiguration config_;
   const std::shared_ptr<CaptureState> state_;
   // Used only on audioQueue_. The samples of one buffer live in samples_ between
-  // conversion and event, kept so that a steady stream reuses its storage.
+  // conversion and event, and the event in audioEvent_, both kept so that a
+  // steady stream reuses their storage.
   AudioConverter converter_;
   std::vector<float> samples_;
+  AudioDataEvent audioEvent_;
   const std::shared_ptr<BridgeFlutterApiProtocol> flutterApi_;
   // Made by the constructor, present afterwards. It holds `this` as output and
   // delegate; the destructor destroys it first, which waits out callbacks in

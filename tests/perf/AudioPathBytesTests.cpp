@@ -45,14 +45,14 @@ class AudioPathBytesTest : public ::testing::TestWithParam<InputShape> {
     for (int i = 0; i < buffers; ++i) {
       std::vector<float> samples = converter_.convert(input_->buffer);
       converted.push_back(samples);
-      if (!samples.empty())
-        api_.onEvent(makeAudioDataEvent("1", AudioDeviceType::output, samples), {});
+      if (!samples.empty()) api_.sendEvent(event_.withSamples(samples), {});
     }
     return converted;
   }
 
   const std::unique_ptr<AudioPathInput> input_ = makeAudioPathInput(GetParam());
   AudioConverter converter_;
+  AudioDataEvent event_{"1", AudioDeviceType::output};
   RecordingMessenger messenger_;
   BridgeFlutterApi api_{messenger_};
 };
