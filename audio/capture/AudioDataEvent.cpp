@@ -1,5 +1,6 @@
 #include "audio/capture/AudioDataEvent.h"
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 
@@ -13,10 +14,12 @@ AudioDataEvent::AudioDataEvent(std::string id, AudioDeviceType type) {
 }
 
 const NativeAudioEvent& AudioDataEvent::withSamples(const std::vector<float>& samples) {
-  // assign() keeps the capacity: no allocation once the longest block was seen.
+  // resize() keeps the capacity: no allocation once the longest block was
+  // seen. Every element is then overwritten, in one pass.
   std::vector<std::optional<double>>& audioData = *event_.audioData;
-  audioData.assign(samples.size(), std::nullopt);
-  for (std::size_t i = 0; i < samples.size(); ++i) audioData[i] = static_cast<double>(samples[i]);
+  audioData.resize(samples.size());
+  std::transform(samples.begin(), samples.end(), audioData.begin(),
+                 [](float sample) { return std::optional<double>(sample); });
   return event_;
 }
 

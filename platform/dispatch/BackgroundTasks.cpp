@@ -5,13 +5,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <deque>
 #include <system_error>
 #include <thread>
 #include <utility>
 
 #include "platform/dispatch/Mutex.h"
 #include "platform/dispatch/RunWork.h"
+#include "platform/dispatch/TaskRing.h"
 #include "platform/dispatch/ThreadSafety.h"
 
 namespace {
@@ -23,12 +23,12 @@ thread_local bool onBackgroundWorker = false;
 
 class WorkerPool {
  public:
-  void detach(std::function<void()> task) {
+  void detach(Task task) {
     if (!task) return;
     bool startWorker = false;
     {
       MutexLock lock(mutex_);
-      tasks_.push_back(std::move(task));
+      tasks_.push(std::move(task));
       ++unfinished_;
       // Every idle worker may already be spoken for by a queued task: start a
       // new one unless enough idle workers remain for everything queued.
@@ -71,7 +71,7 @@ class WorkerPool {
     pthread_setname_np(pthread_self(), "background");
     onBackgroundWorker = true;
     for (;;) {
-      std::function<void()> task;
+      Task task;
       {
         MutexLock lock(mutex_);
         ++idleWorkers_;
@@ -85,8 +85,7 @@ class WorkerPool {
           --workers_;
           return;
         }
-        task = std::move(tasks_.front());
-        tasks_.pop_front();
+        task = tasks_.pop();
       }
       harkwell::runWork(task, "background task");
       // Drop the task's captures before it counts as finished, so that
@@ -103,7 +102,7 @@ class WorkerPool {
   Mutex mutex_;
   std::condition_variable_any wake_;
   std::condition_variable_any idle_;
-  std::deque<std::function<void()>> tasks_ GUARDED_BY(mutex_);
+  TaskRing tasks_ GUARDED_BY(mutex_);
   int unfinished_ GUARDED_BY(mutex_) = 0;
   int workers_ GUARDED_BY(mutex_) = 0;
   int idleWorkers_ GUARDED_BY(mutex_) = 0;
@@ -118,7 +117,7 @@ WorkerPool& pool() {
 
 }  // namespace
 
-void BackgroundTasks::detach(std::function<void()> task) {
+void BackgroundTasks::detach(Task task) {
   pool().detach(std::move(task));
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <functional>
+#include "platform/dispatch/Task.h"
 
 // Detached background tasks "with no priority of its own": a small pool of
 // worker threads that never includes the main thread. A task that blocks (for
@@ -14,7 +14,7 @@ class BackgroundTasks {
   static constexpr int maxWorkers = 64;
 
   // Queues `task` and returns at once. Any thread.
-  static void detach(std::function<void()> task);
+  static void detach(Task task);
 
   // Blocks until every task detached so far has finished, including tasks they
   // detach in turn. For tests and orderly shutdown. Called from a task it waits

@@ -1,8 +1,9 @@
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <string>
+
+#include "platform/dispatch/Task.h"
 
 // A serial dispatch queue: work items run one at a time, in submission order,
 // never overlapping. An exception escaping a work item is caught and reported on
@@ -10,7 +11,8 @@
 // Thread affinity: every method may be called from any thread.
 class DispatchQueue {
  public:
-  using Work = std::function<void()>;
+  // Small closures are kept inside the Task: queueing them allocates nothing.
+  using Work = Task;
 
   virtual ~DispatchQueue() = default;
 

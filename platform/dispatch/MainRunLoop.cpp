@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <deque>
 #include <exception>
 #include <string>
 #include <thread>
@@ -14,6 +13,7 @@
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/Mutex.h"
 #include "platform/dispatch/RunWork.h"
+#include "platform/dispatch/TaskRing.h"
 #include "platform/dispatch/ThreadSafety.h"
 
 namespace {
@@ -38,8 +38,7 @@ class MainLoop final : public MainRunLoop, public DispatchQueue {
           stopRequested_ = false;
           return;
         }
-        next = std::move(work_.front());
-        work_.pop_front();
+        next = work_.pop();
       }
       harkwell::runWork(next, label_);
     }
@@ -82,7 +81,7 @@ class MainLoop final : public MainRunLoop, public DispatchQueue {
     if (!work) return;
     {
       MutexLock lock(mutex_);
-      work_.push_back(std::move(work));
+      work_.push(std::move(work));
     }
     // Every waiter must look: a pump and a drainFor may both be waiting.
     wake_.notify_all();
@@ -164,8 +163,7 @@ class MainLoop final : public MainRunLoop, public DispatchQueue {
           return ran;
         }
         if (work_.empty()) return ran;
-        next = std::move(work_.front());
-        work_.pop_front();
+        next = work_.pop();
       }
       harkwell::runWork(next, label_);
       ++ran;
@@ -176,7 +174,7 @@ class MainLoop final : public MainRunLoop, public DispatchQueue {
   Mutex mutex_;
   std::condition_variable_any wake_;
   std::condition_variable_any pumpFree_;
-  std::deque<Work> work_ GUARDED_BY(mutex_);
+  TaskRing work_ GUARDED_BY(mutex_);
   bool stopRequested_ GUARDED_BY(mutex_) = false;
   std::thread::id pumpOwner_ GUARDED_BY(mutex_);
   int pumpDepth_ GUARDED_BY(mutex_) = 0;

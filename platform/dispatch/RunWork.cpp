@@ -6,7 +6,7 @@
 
 namespace harkwell {
 
-void runWork(const std::function<void()>& work, std::string_view where) noexcept {
+void runWork(Task& work, std::string_view where) noexcept {
   try {
     work();
   } catch (const std::exception& error) {

@@ -35,14 +35,22 @@ SerialDispatchQueue::~SerialDispatchQueue() {
   }
 }
 
+bool SerialDispatchQueue::enqueue(State& state, Work work) {
+  bool wakeWorker = false;
+  {
+    MutexLock lock(state.mutex);
+    if (state.closing) return false;
+    state.work.push(std::move(work));
+    wakeWorker = std::exchange(state.workerParked, false);
+  }
+  // Outside the lock, so that the woken worker does not block on it at once.
+  if (wakeWorker) state.wake.notify_one();
+  return true;
+}
+
 void SerialDispatchQueue::async(Work work) {
   if (!work) return;
-  {
-    MutexLock lock(state_->mutex);
-    if (state_->closing) return;
-    state_->work.push_back(std::move(work));
-  }
-  state_->wake.notify_one();
+  enqueue(*state_, std::move(work));
 }
 
 void SerialDispatchQueue::sync(Work work) {
@@ -57,23 +65,19 @@ void SerialDispatchQueue::sync(Work work) {
   std::condition_variable_any doneSignal;
   bool done = false;
   std::exception_ptr error;
-  {
-    MutexLock lock(state_->mutex);
-    if (state_->closing) return;
-    state_->work.push_back([&] {
-      try {
-        work();
-      } catch (...) {
-        error = std::current_exception();
-      }
-      MutexLock doneLock(doneMutex);
-      done = true;
-      // Notify under the lock: the waiter may return and destroy doneSignal as
-      // soon as it can observe `done`.
-      doneSignal.notify_one();
-    });
-  }
-  state_->wake.notify_one();
+  const bool queued = enqueue(*state_, [&] {
+    try {
+      work();
+    } catch (...) {
+      error = std::current_exception();
+    }
+    MutexLock doneLock(doneMutex);
+    done = true;
+    // Notify under the lock: the waiter may return and destroy doneSignal as
+    // soon as it can observe `done`.
+    doneSignal.notify_one();
+  });
+  if (!queued) return;
   {
     MutexLock lock(doneMutex);
     while (!done) doneSignal.wait(lock);
@@ -91,11 +95,15 @@ void SerialDispatchQueue::runWorker(std::shared_ptr<State> state, std::string la
     Work next;
     {
       MutexLock lock(state->mutex);
-      while (state->work.empty() && !state->closing) state->wake.wait(lock);
+      while (state->work.empty() && !state->closing) {
+        state->workerParked = true;
+        state->wake.wait(lock);
+      }
+      // Woken by a sender (which cleared the flag), by closing or spuriously.
+      state->workerParked = false;
       // Closing still drains: only an empty queue ends the worker.
       if (state->work.empty()) return;
-      next = std::move(state->work.front());
-      state->work.pop_front();
+      next = state->work.pop();
     }
     harkwell::runWork(next, label);
   }

@@ -1,13 +1,13 @@
 #pragma once
 
 #include <condition_variable>
-#include <deque>
 #include <memory>
 #include <string>
 #include <thread>
 
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/Mutex.h"
+#include "platform/dispatch/TaskRing.h"
 #include "platform/dispatch/ThreadSafety.h"
 
 // A serial queue backed by a thread of its own, named after the label.
@@ -38,9 +38,17 @@ class SerialDispatchQueue final : public DispatchQueue {
   struct State {
     Mutex mutex;
     std::condition_variable_any wake;
-    std::deque<Work> work GUARDED_BY(mutex);
+    TaskRing work GUARDED_BY(mutex);
     bool closing GUARDED_BY(mutex) = false;
+    // True while the worker sleeps with nobody having woken it yet. Senders
+    // notify only then: a notify is a futex wake (a system call, and on a
+    // virtual machine an inter-processor interrupt), and while the worker is
+    // awake, or already being woken, it takes the new work without one.
+    bool workerParked GUARDED_BY(mutex) = false;
   };
+
+  // Queues `work` and wakes the worker if it sleeps. False once closing. Any thread.
+  static bool enqueue(State& state, Work work);
 
   static void runWorker(std::shared_ptr<State> state, std::string label);
 

@@ -144,25 +144,27 @@ void FlutterMessageRouter::close() {
   // callback on other threads has returned. Tasks still queued stay inert.
 }
 
-template <class Task>
-void FlutterMessageRouter::dispatch(FlutterSide side, Task task) {
-  // Queued tasks hold the router weakly: an engine destroyed with messages in
-  // flight leaves only inert tasks behind on the main queue. The task is
-  // captured as it is, not wrapped in a std::function of its own: one
-  // allocation per message for the queue's work item, not two.
-  auto run = [weak = weak_from_this(), task = std::move(task)]() mutable {
+template <class Body>
+void FlutterMessageRouter::dispatch(FlutterSide side, Body body) {
+  // Queued work holds the router weakly: an engine destroyed with messages in
+  // flight leaves only inert work behind on the main queue. The body is
+  // captured as it is, not wrapped in a std::function of its own, so that a
+  // message with its channel and reply fits inside the queue's Task.
+  auto run = [weak = weak_from_this(), body = std::move(body)]() mutable {
     auto router = weak.lock();
     if (router == nullptr) return;
     FlutterCallbackGate::Entry entry(router->gate_);
     if (!entry.admitted()) return;
     try {
-      task(*router);
+      body(*router);
     } catch (const std::exception& error) {
       logFlutterDiagnostic(std::string("callback threw: ") + error.what());
     } catch (...) {
       logFlutterDiagnostic("callback threw a non-standard exception");
     }
   };
+  static_assert(sizeof(run) <= Task::inlineSize,
+                "routed work must fit inside a Task: no allocation per message");
   if (side == FlutterSide::host) {
     DispatchQueue::main().async(std::move(run));
     return;

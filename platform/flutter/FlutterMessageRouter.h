@@ -64,9 +64,9 @@ class FlutterMessageRouter : public std::enable_shared_from_this<FlutterMessageR
 
   explicit FlutterMessageRouter(std::shared_ptr<DispatchQueue> uiQueue);
 
-  // Runs task(router) on `side`'s thread; see the .cpp.
-  template <class Task>
-  void dispatch(FlutterSide side, Task task);
+  // Runs body(router) on `side`'s thread; see the .cpp.
+  template <class Body>
+  void dispatch(FlutterSide side, Body body);
   void deliver(FlutterSide to, std::shared_ptr<const std::string> channel,
                std::vector<std::uint8_t> message, FlutterBinaryReply callback);
   std::shared_ptr<const FlutterBinaryMessageHandler> findHandler(FlutterSide side,

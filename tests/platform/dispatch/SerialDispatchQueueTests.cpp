@@ -45,6 +45,21 @@ TEST(SerialDispatchQueueTest, NeverOverlapsAndKeepsEachSendersOrderUnderManySend
   }
 }
 
+// The worker sleeps between items and is woken only when it sleeps: a sender
+// that waits for each item before sending the next makes it park every time,
+// so a missed wake-up shows as a hang here.
+TEST(SerialDispatchQueueTest, WakesTheWorkerForEveryItemSentAfterItFellAsleep) {
+  SerialDispatchQueue queue("pingpong");
+  auto finished = std::async(std::launch::async, [&] {
+    for (int i = 0; i < 20000; ++i) {
+      std::promise<void> ran;
+      queue.async([&] { ran.set_value(); });
+      ran.get_future().wait();
+    }
+  });
+  EXPECT_EQ(finished.wait_for(60s), std::future_status::ready) << "a wake-up was lost";
+}
+
 // sync must hand back errors, must not deadlock when the queue's own work
 // calls it, and a throwing item must not end the queue.
 TEST(SerialDispatchQueueTest, SyncNestsInlineRethrowsAndTheQueueSurvivesThrowingWork) {
