@@ -140,8 +140,8 @@ void FlutterStandardWriter::writeListOfDoubles(std::span<const std::optional<dou
       const std::size_t stop = std::min(count, i + recordsPerBlock);
       std::uint8_t* out = block;
       // Four at a time while all four are present: one branch for the four checks.
-      for (; i + 4 <= stop && (values[i].has_value() & values[i + 1].has_value() &
-                               values[i + 2].has_value() & values[i + 3].has_value());
+      const auto present = [&](std::size_t k) { return unsigned{values[k].has_value()}; };
+      for (; i + 4 <= stop && (present(i) & present(i + 1) & present(i + 2) & present(i + 3)) != 0;
            i += 4, out += 64) {
         writeDoubleRecord(out, *values[i]);
         writeDoubleRecord(out + 16, *values[i + 1]);
