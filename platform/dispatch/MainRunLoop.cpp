@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <exception>
 #include <string>
 #include <thread>
 #include <utility>
@@ -93,27 +92,13 @@ class MainLoop final : public MainRunLoop, public DispatchQueue {
       work();
       return;
     }
-    // Like the serial queue: the waiter's state lives on this frame and the
-    // main queue never drops work, so the item always signals before we leave.
-    Mutex doneMutex;
-    std::condition_variable_any doneSignal;
-    bool done = false;
-    std::exception_ptr error;
-    async([&] {
-      try {
-        work();
-      } catch (...) {
-        error = std::current_exception();
-      }
-      MutexLock doneLock(doneMutex);
-      done = true;
-      doneSignal.notify_one();
-    });
-    {
-      MutexLock lock(doneMutex);
-      while (!done) doneSignal.wait(lock);
-    }
-    if (error) std::rethrow_exception(error);
+    // The main queue never drops work, so the item always runs.
+    harkwell::enqueueAndWait(
+        [this](Task item) {
+          async(std::move(item));
+          return true;
+        },
+        work);
   }
 
   bool isCurrent() const override { return isMainThread(); }

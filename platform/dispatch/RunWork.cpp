@@ -1,8 +1,11 @@
 #include "platform/dispatch/RunWork.h"
 
+#include <condition_variable>
 #include <cstdio>
 #include <exception>
 #include <string>
+
+#include "platform/dispatch/Mutex.h"
 
 namespace harkwell {
 
@@ -19,6 +22,33 @@ void runWork(Task& work, std::string_view where) noexcept {
         "harkwell: work on " + std::string(where) + " ended with an unknown exception\n";
     std::fputs(line.c_str(), stderr);
   }
+}
+
+void enqueueAndWait(const std::function<bool(Task)>& enqueue, Task& work) {
+  // The waiter's state lives on this stack frame; the queue either runs the
+  // item (and signals) or refuses it up front, so it never outlives the frame.
+  Mutex doneMutex;
+  std::condition_variable_any doneSignal;
+  bool done = false;
+  std::exception_ptr error;
+  const bool queued = enqueue([&] {
+    try {
+      work();
+    } catch (...) {
+      error = std::current_exception();
+    }
+    MutexLock doneLock(doneMutex);
+    done = true;
+    // Notify under the lock: the waiter may return and destroy doneSignal as
+    // soon as it can observe `done`.
+    doneSignal.notify_one();
+  });
+  if (!queued) return;
+  {
+    MutexLock lock(doneMutex);
+    while (!done) doneSignal.wait(lock);
+  }
+  if (error) std::rethrow_exception(error);
 }
 
 }  // namespace harkwell

@@ -2,7 +2,6 @@
 
 #include <pthread.h>
 
-#include <exception>
 #include <utility>
 
 #include "platform/dispatch/RunWork.h"
@@ -59,30 +58,7 @@ void SerialDispatchQueue::sync(Work work) {
     work();
     return;
   }
-  // The waiter's state lives on this stack frame; the queue either runs the
-  // item (and signals) or refuses it up front, so it never outlives the frame.
-  Mutex doneMutex;
-  std::condition_variable_any doneSignal;
-  bool done = false;
-  std::exception_ptr error;
-  const bool queued = enqueue(*state_, [&] {
-    try {
-      work();
-    } catch (...) {
-      error = std::current_exception();
-    }
-    MutexLock doneLock(doneMutex);
-    done = true;
-    // Notify under the lock: the waiter may return and destroy doneSignal as
-    // soon as it can observe `done`.
-    doneSignal.notify_one();
-  });
-  if (!queued) return;
-  {
-    MutexLock lock(doneMutex);
-    while (!done) doneSignal.wait(lock);
-  }
-  if (error) std::rethrow_exception(error);
+  harkwell::enqueueAndWait([this](Task item) { return enqueue(*state_, std::move(item)); }, work);
 }
 
 bool SerialDispatchQueue::isCurrent() const {
