@@ -27,8 +27,10 @@ class Task {
   Task() noexcept = default;
   Task(std::nullptr_t) noexcept {}  // NOLINT(google-explicit-constructor): as std::function
 
-  // NOLINTNEXTLINE(google-explicit-constructor): lambdas convert, as to std::function
+  // Implicit, so that lambdas convert as they do to std::function. TaskCallable
+  // leaves Tasks to the move constructor.
   template <TaskCallable F>
+  // NOLINTNEXTLINE(google-explicit-constructor,bugprone-forwarding-reference-overload)
   Task(F&& callable) {
     using Callable = std::decay_t<F>;
     if constexpr (std::is_constructible_v<bool, const Callable&>) {
