@@ -21,7 +21,7 @@ struct NativeAudioEvent {
   // Mono float samples at 16000 Hz in deviceAudioData events. Contiguous, so an
   // event costs one allocation for its samples, not one per sample.
   std::optional<std::vector<std::optional<double>>> audioData;
-  std::optional<std::string> error;  // never set by the host
+  std::optional<std::string> error;  // on deviceStop: why a capture ended by itself
 
   bool operator==(const NativeAudioEvent&) const = default;
 

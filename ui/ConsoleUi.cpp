@@ -227,7 +227,9 @@ void ConsoleUi::onEvent(const NativeAudioEvent& event) {
       if (phase_ == Phase::stopping) {
         finishCapture();
       } else if (phase_ == Phase::awaitingAudio || phase_ == Phase::capturing) {
-        output_.line("harkwell: the host stopped the capture");
+        // A capture that ended by itself says why.
+        output_.line("harkwell: the host stopped the capture" +
+                     (event.error ? ": " + *event.error : std::string()));
         plannedStatus_ = total_.sampleCount() > 0 ? 0 : failureExitStatus;
         finishCapture();
       }

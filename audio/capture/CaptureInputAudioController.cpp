@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 
@@ -57,6 +58,9 @@ CaptureInputAudioController::CaptureInputAudioController(
     throw;
   }
   captureSession_->commitConfiguration();
+  // Like the output, the session reaches `this` only until it stops, which the
+  // destructor makes it do before any member goes away.
+  captureSession_->setRuntimeErrorHandler([this](const NSError& error) { sessionEnded(error); });
 
   // Already running when the registry calls start(), which then changes nothing.
   captureSession_->startRunning();
@@ -66,7 +70,7 @@ CaptureInputAudioController::~CaptureInputAudioController() {
   // Clearing the delegate first: once it returns no buffer reaches this
   // controller, even one that a session which stopped by itself still had queued.
   captureOutput_->setSampleBufferDelegate(nullptr, nullptr);
-  if (captureSession_->isRunning()) captureSession_->stopRunning();
+  captureSession_->stopRunning();
 }
 
 std::shared_ptr<CaptureInputAudioController> CaptureInputAudioController::create(
@@ -85,16 +89,61 @@ void CaptureInputAudioController::start() {
 }
 
 void CaptureInputAudioController::stop() {
-  if (captureSession_->isRunning()) captureSession_->stopRunning();
+  // Unconditional: a session that stopped by itself may still have a buffer
+  // being handled, which this waits out.
+  captureSession_->stopRunning();
+}
+
+bool CaptureInputAudioController::startWasSent() {
+  bool sent = false;
+  queue_->sync([&] {
+    audioSequence_.assertIsCurrent();
+    sent = startSent_;
+  });
+  return sent;
+}
+
+void CaptureInputAudioController::announceStart() {
+  // Behind every buffer already queued: deviceStart can neither overtake nor
+  // follow the capture's first audio.
+  queue_->sync([this] {
+    audioSequence_.assertIsCurrent();
+    sendStartOnce();
+  });
+}
+
+void CaptureInputAudioController::setEndedHandler(EndedHandler handler) {
+  MutexLock lock(endedMutex_);
+  ended_ = std::move(handler);
+}
+
+void CaptureInputAudioController::sendStartOnce() {
+  if (startSent_) return;
+  startSent_ = true;
+  flutterApi_->onEvent(
+      NativeAudioEvent{id_, AudioDeviceType::input, NativeAudioEventType::deviceStart, std::nullopt,
+                       std::nullopt},
+      {});
+}
+
+void CaptureInputAudioController::sessionEnded(const NSError& error) {
+  EndedHandler ended;
+  {
+    MutexLock lock(endedMutex_);
+    ended = std::exchange(ended_, nullptr);
+  }
+  if (ended) ended(error.localizedDescription());
 }
 
 void CaptureInputAudioController::captureOutput(AVCaptureAudioDataOutput&,
                                                 CMSampleBufferRef sampleBuffer,
                                                 AVCaptureConnection&) {
+  audioSequence_.assertIsCurrent();
   // Runs on the capture queue: nothing may escape into the dispatch machinery.
   try {
     converter_.convert(sampleBuffer, samples_);
     if (samples_.empty()) return;
+    sendStartOnce();
     // The outcome of a delivery is never looked at, so no completion is passed.
     flutterApi_->sendEvent(audioEvent_.withSamples(samples_), {});
   } catch (const std::exception& error) {

@@ -13,6 +13,8 @@
 #include "platform/avfoundation/AVCaptureDeviceInput.h"
 #include "platform/avfoundation/AVCaptureSession.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/Mutex.h"
+#include "platform/dispatch/ThreadRole.h"
 
 namespace harkwell {
 
@@ -20,8 +22,10 @@ namespace harkwell {
 // deviceAudioData event (type input) under the microphone's id. Asks the device
 // for lpcm, 1 channel, 16000 Hz; whatever it delivers is converted all the
 // same. Running means the capture session runs: the session already runs when
-// construction returns. Destruction stops the session; no capture callback runs
-// once the destructor has returned.
+// construction returns. stop() and destruction stop the session; no capture
+// callback runs once they have returned. A session that stops by itself
+// (device gone, sound server gone, interrupted) ends the capture, reported once
+// through the ended handler.
 // Thread affinity: construction, start(), stop(), isRunning() and destruction
 // on the registry's thread; captureOutput() on the queue "input-audio-<id>",
 // one buffer at a time, which alone uses the converter and sends events.
@@ -50,9 +54,15 @@ class CaptureInputAudioController final : public AudioController,
   // Runs the session again if it stopped; blocks until it runs or has failed.
   // Registry thread.
   void start() override;
-  // Stops the session if it runs; no event is sent once this returns.
-  // Registry thread.
+  // Stops the session (also one that already stopped by itself); no event is
+  // sent once this returns. Registry thread.
   void stop() override;
+  // Registry thread; waits for the capture queue.
+  void announceStart() override;
+  // Registry thread; waits for the audio queue.
+  bool startWasSent() override;
+  // Registry thread.
+  void setEndedHandler(EndedHandler handler) override EXCLUDES(endedMutex_);
 
   // One delivered buffer: converted, and sent unless it converts to nothing.
   // Capture queue.
@@ -65,6 +75,8 @@ class CaptureInputAudioController final : public AudioController,
   // Set by the constructor and never replaced; callbacks only read them.
   const std::string id_;
   const std::shared_ptr<DispatchQueue> queue_;
+  // The audio path and deviceStart run there.
+  const QueueRole audioSequence_{*queue_};
   const AVCaptureDevice captureDevice_;
   const std::shared_ptr<AVCaptureDeviceInput> captureInput_;
   const std::shared_ptr<AVCaptureAudioDataOutput> captureOutput_;
@@ -75,7 +87,17 @@ class CaptureInputAudioController final : public AudioController,
   AudioConverter converter_;
   std::vector<float> samples_;
   AudioDataEvent audioEvent_;
+  // Whether deviceStart went out.
+  bool startSent_ GUARDED_BY(audioSequence_) = false;
   const std::shared_ptr<BridgeFlutterApiProtocol> flutterApi_;
+  // Set on the registry's thread, taken (once) on the platform's.
+  Mutex endedMutex_;
+  EndedHandler ended_ GUARDED_BY(endedMutex_);
+
+  // deviceStart, unless already sent. Capture queue.
+  void sendStartOnce() REQUIRES(audioSequence_);
+  // The session stopped by itself. Platform thread.
+  void sessionEnded(const NSError& error) EXCLUDES(endedMutex_);
 };
 
 }  // namespace harkwell

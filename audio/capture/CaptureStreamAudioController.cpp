@@ -33,7 +33,7 @@ CaptureStreamAudioController::CaptureStreamAudioController(
       audioQueue_(DispatchQueue::makeSerial(audioQueueLabelPrefix + id_)),
       videoQueue_(DispatchQueue::makeSerial(videoQueueLabelPrefix + id_)),
       display_(display),
-      state_(std::make_shared<CaptureState>()),
+      lifecycle_(std::make_shared<Lifecycle>()),
       audioEvent_(id_, AudioDeviceType::output),
       flutterApi_(required(std::move(flutterApi))) {
   config_.setCapturesAudio(true);
@@ -47,21 +47,9 @@ CaptureStreamAudioController::CaptureStreamAudioController(
 }
 
 CaptureStreamAudioController::~CaptureStreamAudioController() {
-  // A start that is still pending counts: its stream would otherwise capture on
-  // with nobody left to stop it. The completion may run after this object is
-  // gone, so it holds nothing of it.
-  // A stop already under way is not asked for twice.
-  if (state_->startRequested.load() && !state_->stopRequested.load()) {
-    try {
-      stream_->stopCapture([](std::optional<NSError>) { HostLog::writeLine("stream stop"); });
-    } catch (const std::exception& error) {
-      std::fprintf(stderr, "harkwell: stream-audio-%s: stop on release failed: %s\n", id_.c_str(),
-                   error.what());
-    }
-  }
-  // First, while every member is still alive: waits for output and delegate
-  // calls in progress on other threads and lets none start.
-  stream_.reset();
+  // stop() is what releases a capture; a controller dropped without it (its
+  // registry went away) still must not leave the stream capturing.
+  if (stream_) stop();
 }
 
 std::shared_ptr<CaptureStreamAudioController> CaptureStreamAudioController::create(
@@ -72,55 +60,118 @@ std::shared_ptr<CaptureStreamAudioController> CaptureStreamAudioController::crea
 }
 
 bool CaptureStreamAudioController::isRunning() const {
-  return state_->running.load();
+  MutexLock lock(lifecycle_->mutex);
+  return lifecycle_->phase == Phase::starting || lifecycle_->phase == Phase::running;
+}
+
+void CaptureStreamAudioController::setEndedHandler(EndedHandler handler) {
+  MutexLock lock(lifecycle_->mutex);
+  lifecycle_->ended = std::move(handler);
 }
 
 void CaptureStreamAudioController::start() {
-  // Marked before asking: the completion may run inside startCapture.
-  state_->startRequested.store(true);
-  state_->stopRequested.store(false);
-  stream_->startCapture(
-      [weakState = std::weak_ptr<CaptureState>(state_)](std::optional<NSError> error) {
-        auto state = weakState.lock();
-        if (error) {
-          HostLog::writeLine("stream start failed Optional(" + error->debugDescription() + ")");
-          // A start refused while an earlier one still runs leaves that one to stop.
-          if (state && !state->running.load()) state->startRequested.store(false);
-          return;
-        }
-        HostLog::writeLine("stream start");
-        if (state) state->running.store(true);
-      });
+  std::uint64_t generation = 0;
+  {
+    MutexLock lock(lifecycle_->mutex);
+    if (!stream_ || lifecycle_->phase != Phase::idle) return;
+    // Marked before asking: the completion may run inside startCapture.
+    lifecycle_->phase = Phase::starting;
+    generation = ++lifecycle_->generation;
+  }
+  stream_->startCapture([weakLifecycle = std::weak_ptr<Lifecycle>(lifecycle_),
+                         generation](std::optional<NSError> error) {
+    if (error) {
+      HostLog::writeLine("stream start failed Optional(" + error->debugDescription() + ")");
+      if (auto lifecycle = weakLifecycle.lock()) end(lifecycle, generation, *error);
+      return;
+    }
+    HostLog::writeLine("stream start");
+    auto lifecycle = weakLifecycle.lock();
+    if (!lifecycle) return;
+    MutexLock lock(lifecycle->mutex);
+    if (lifecycle->generation == generation && lifecycle->phase == Phase::starting) {
+      lifecycle->phase = Phase::running;
+    }
+  });
 }
 
 void CaptureStreamAudioController::stop() {
-  if (!state_->running.load()) return;
-  state_->stopRequested.store(true);
-  stream_->stopCapture(
-      [weakState = std::weak_ptr<CaptureState>(state_)](std::optional<NSError> error) {
-        HostLog::writeLine("stream stop");
-        auto state = weakState.lock();
-        if (!state) return;
-        // A failed stop leaves the stream capturing: still running, and still
-        // to be stopped on release.
-        if (error) {
-          state->stopRequested.store(false);
-          return;
-        }
-        state->running.store(false);
-        state->startRequested.store(false);
-      });
+  bool askPlatform = false;
+  {
+    MutexLock lock(lifecycle_->mutex);
+    askPlatform = lifecycle_->phase == Phase::starting || lifecycle_->phase == Phase::running;
+    lifecycle_->phase = Phase::stopped;
+    // Whatever the platform still answers about earlier requests is stale now.
+    ++lifecycle_->generation;
+  }
+  if (!stream_) return;
+  if (askPlatform) {
+    try {
+      // The answer only logs: the stream is torn down below either way.
+      stream_->stopCapture([](std::optional<NSError>) { HostLog::writeLine("stream stop"); });
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "harkwell: stream-audio-%s: stop failed: %s\n", id_.c_str(),
+                   error.what());
+    }
+  }
+  // Destroying the stream stops a capture that is still running (a stop the
+  // platform refused), waits for output and delegate calls in progress on other
+  // threads and lets none start: after this no audio of this capture is sent.
+  stream_.reset();
+}
+
+bool CaptureStreamAudioController::startWasSent() {
+  bool sent = false;
+  audioQueue_->sync([&] {
+    audioSequence_.assertIsCurrent();
+    sent = startSent_;
+  });
+  return sent;
+}
+
+void CaptureStreamAudioController::announceStart() {
+  // On the audio queue, behind every block already queued there: deviceStart
+  // can neither overtake nor follow the capture's first audio.
+  audioQueue_->sync([this] {
+    audioSequence_.assertIsCurrent();
+    sendStartOnce();
+  });
+}
+
+void CaptureStreamAudioController::sendStartOnce() {
+  if (startSent_) return;
+  startSent_ = true;
+  flutterApi_->onEvent(
+      NativeAudioEvent{id_, AudioDeviceType::output, NativeAudioEventType::deviceStart,
+                       std::nullopt, std::nullopt},
+      {});
+}
+
+void CaptureStreamAudioController::end(const std::shared_ptr<Lifecycle>& lifecycle,
+                                       std::uint64_t generation, const NSError& error) {
+  EndedHandler ended;
+  {
+    MutexLock lock(lifecycle->mutex);
+    if (lifecycle->generation != generation) return;
+    if (lifecycle->phase != Phase::starting && lifecycle->phase != Phase::running) return;
+    lifecycle->phase = Phase::ended;
+    ended = lifecycle->ended;
+  }
+  if (ended) ended(error.localizedDescription());
 }
 
 void CaptureStreamAudioController::stream(SCStream&, CMSampleBufferRef sampleBuffer,
                                           SCStreamOutputType type) {
   if (!CMSampleBufferIsValid(sampleBuffer)) return;
   if (type != SCStreamOutputType::audio) return;
+  audioSequence_.assertIsCurrent();
   // Runs on the audio queue: nothing may escape into the dispatch machinery.
-  // Audio that arrives before the start is confirmed is sent like any other.
+  // Audio that arrives before the start is confirmed is sent like any other,
+  // after deviceStart.
   try {
     converter_.convert(sampleBuffer, samples_);
     if (samples_.empty()) return;
+    sendStartOnce();
     // The outcome of a delivery is never looked at, so no completion is passed.
     flutterApi_->sendEvent(audioEvent_.withSamples(samples_), {});
   } catch (const std::exception& error) {
@@ -129,9 +180,13 @@ void CaptureStreamAudioController::stream(SCStream&, CMSampleBufferRef sampleBuf
   }
 }
 
-void CaptureStreamAudioController::streamDidStopWithError(SCStream&, const NSError&) {
-  state_->running.store(false);
-  state_->startRequested.store(false);
+void CaptureStreamAudioController::streamDidStopWithError(SCStream&, const NSError& error) {
+  std::uint64_t generation = 0;
+  {
+    MutexLock lock(lifecycle_->mutex);
+    generation = lifecycle_->generation;
+  }
+  end(lifecycle_, generation, error);
 }
 
 }  // namespace harkwell

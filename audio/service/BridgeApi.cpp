@@ -18,9 +18,10 @@ BridgeApi::BridgeApi(ConstructionToken, std::shared_ptr<BridgeFlutterApiProtocol
 }
 
 void BridgeApi::sendDeviceEvent(const std::string& id, AudioDeviceType type,
-                                NativeAudioEventType eventType) const {
+                                NativeAudioEventType eventType,
+                                std::optional<std::string> error) const {
   // Nobody acts on a lost start or stop event, so no completion is passed.
-  flutterApi_->onEvent(NativeAudioEvent{id, type, eventType, std::nullopt, std::nullopt}, {});
+  flutterApi_->onEvent(NativeAudioEvent{id, type, eventType, std::nullopt, std::move(error)}, {});
 }
 
 }  // namespace harkwell

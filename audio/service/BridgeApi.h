@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,7 @@
 #include "bridge/BridgeHostApi.h"
 #include "bridge/NativeAudioEventType.h"
 #include "platform/avfoundation/AVCaptureDevice.h"
+#include "platform/dispatch/ThreadRole.h"
 #include "platform/screencapturekit/SCShareableContent.h"
 
 namespace harkwell {
@@ -25,9 +28,11 @@ namespace harkwell {
 // <name>") or as missing events.
 //
 // Thread affinity: the BridgeHostApi operations run on the main thread, and so
-// does every access to the registry (`controllers`): the display branch of
-// listen, which works on a background task, hands its new controller back to
-// the main thread to be stored. getDevices for displays and checkPermission
+// does every access to the registry, which is GUARDED_BY(mainThread) and
+// asserted at every entry point: the display branch of listen, which waits for
+// the display list on a background task, hands the display back to the main
+// thread, and the end of a capture reported on a platform thread is handed to
+// the main thread too. getDevices for displays and checkPermission
 // complete on background task threads. The helpers that wait for the platform
 // (getOuputDevices, checkSystemAudioPermission, checkMicAudioPermission) run
 // on background task threads.
@@ -52,8 +57,10 @@ class BridgeApi final : public BridgeHostApi, public std::enable_shared_from_thi
   BridgeApi(const BridgeApi&) = delete;
   BridgeApi& operator=(const BridgeApi&) = delete;
 
-  // The registry as it stands. Main thread.
-  const Controllers& controllers() const { return controllers_; }
+  // The registry as it stands: the captures made so far, running or stopped
+  // (a display listen still waiting for the display list has none yet). Main
+  // thread.
+  Controllers controllers() const;
 
   // The event sender; never changes. Any thread.
   const std::shared_ptr<BridgeFlutterApiProtocol>& flutterApi() const { return flutterApi_; }
@@ -92,36 +99,63 @@ class BridgeApi final : public BridgeHostApi, public std::enable_shared_from_thi
   static std::string displayId(const SCDisplay& display);
 
   // --- Captures ---------------------------------------------------------------
-  // Starts capturing `device` unless its capture already runs. A stale entry
-  // for the id goes first; then `device.type` picks the branch. Never throws.
-  // Main thread.
+  // Starts capturing `device` unless its capture already runs or is being
+  // started. A stopped or ended entry for the id goes first; then `device.type`
+  // picks the branch. Never throws. Main thread.
   void listen(const AudioDevice& device) override;
-  // The microphone branch, done before returning: creates, stores and starts
-  // the controller and sends deviceStart. Main thread.
-  void listenToInputDevice(const AudioDevice& device);
-  // The display branch: returns at once; a background task creates and starts
-  // the controller, and the main thread then stores it and sends deviceStart.
-  // Main thread.
-  void listenToOutputDevice(const AudioDevice& device);
   // Stops the running capture of `device.id`, or removes its stopped entry, and
-  // sends deviceStop with the type as given; no entry, no event. Never throws.
-  // Main thread.
+  // sends deviceStop with the type as given; no entry, no event. A display
+  // start still waiting for the display list is cancelled instead, and the UI
+  // hears nothing of it: it saw no deviceStart, so it gets no deviceStop.
+  // Once this returns no audio of the id's capture reaches the UI and nothing
+  // of it runs. Never throws. Main thread.
   void unlisten(const AudioDevice& device) override;
 
  private:
-  // Stores the display controller that a listen task created and started,
-  // replacing whatever the id holds, then sends deviceStart. Main thread.
-  void storeStartedDisplay(const std::string& id, std::shared_ptr<AudioController> controller);
+  // One registry entry. A display listen first registers a pending entry (no
+  // controller) and the background task's answer is taken only while the
+  // entry still holds that listen's generation: an unlisten or a newer listen
+  // in between makes it stale.
+  struct Capture {
+    std::uint64_t generation = 0;
+    AudioDeviceType type = AudioDeviceType::input;
+    std::shared_ptr<AudioController> controller;
+    // deviceStop went out for this capture (unlisten, or its end was told).
+    bool stopTold = false;
+  };
+
+  // The microphone branch, done before returning: creates, stores and starts
+  // the controller and sends deviceStart. Main thread.
+  void listenToInputDevice(const AudioDevice& device) REQUIRES(mainThread);
+  // The display branch: registers a pending entry and returns; a background
+  // task looks the display up and hands it to startDisplay. Main thread.
+  void listenToOutputDevice(const AudioDevice& device) REQUIRES(mainThread);
+  // Creates, stores and starts the display controller of the listen that made
+  // `generation`, unless that listen was cancelled or superseded since; then
+  // sends deviceStart. Main thread.
+  void startDisplay(const AudioDevice& device, std::uint64_t generation,
+                    const std::optional<SCDisplay>& display) REQUIRES(mainThread);
+  // Registers `controller` under `id` as a new capture and routes its end
+  // back to captureEnded. Main thread.
+  Capture& store(const std::string& id, AudioDeviceType type,
+                 std::shared_ptr<AudioController> controller) REQUIRES(mainThread);
+  // A capture ended by itself: unless it was stopped or replaced since, it is
+  // torn down, stays registered as stopped, and the UI gets one deviceStop with
+  // `reason`. Main thread.
+  void captureEnded(const std::string& id, std::uint64_t generation, const std::string& reason)
+      REQUIRES(mainThread);
 
   // Sends a registry event (deviceStart / deviceStop) without audio or error;
   // its delivery outcome is ignored. Any thread.
-  void sendDeviceEvent(const std::string& id, AudioDeviceType type,
-                       NativeAudioEventType eventType) const;
+  void sendDeviceEvent(const std::string& id, AudioDeviceType type, NativeAudioEventType eventType,
+                       std::optional<std::string> error = std::nullopt) const;
 
   const std::shared_ptr<BridgeFlutterApiProtocol> flutterApi_;
   // Main thread only, which is what serialises the listen and unlisten calls
-  // with the display tasks: the tasks never touch it themselves.
-  Controllers controllers_;
+  // with the display tasks and the reported ends: those never touch it
+  // themselves.
+  std::map<std::string, Capture> captures_ GUARDED_BY(mainThread);
+  std::uint64_t nextGeneration_ GUARDED_BY(mainThread) = 0;
 };
 
 }  // namespace harkwell

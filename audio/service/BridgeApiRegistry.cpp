@@ -1,13 +1,21 @@
-// The capture registry: listen, its microphone and display branches, unlisten.
+// The capture registry: listen, its microphone and display branches, unlisten,
+// and the ends that captures report by themselves.
 //
-// The registry map is touched on the main thread only. The display branch
-// waits for the platform's display list on a background task, and creating and
-// starting the controller happen there too; the finished controller is then
-// handed to the main thread, which stores it and sends deviceStart. So listen
-// and unlisten never race a task over the map, and the order of effects stays:
-// start requested, stored, deviceStart. A listen or unlisten that arrives while
-// a task is still under way sees the id as it would have before the task's
-// store, exactly as when the task had not yet reached it.
+// The registry map is touched on the main thread only (asserted at every entry
+// point). The display branch registers a pending entry, waits for the
+// platform's display list on a background task, and hands the display back to
+// the main thread, which creates, stores and starts the controller and sends
+// deviceStart, but only while the pending entry still holds the generation of
+// that listen: an unlisten in between removed it (the start is cancelled and
+// the UI hears nothing of it), a newer listen cannot have replaced it (a listen
+// finds the pending entry and does nothing).
+//
+// The events of one capture come in one order: the controller sends
+// deviceStart on its audio queue, ahead of the first audio block, and the
+// registry sends deviceStop only after the controller's stop() has made sure
+// that no audio follows. A capture that ends by itself reports it on a platform
+// thread; the news hops to the main thread, which tells the UI once, with the
+// reason, unless the capture was stopped or replaced in the meantime.
 #include <cstdio>
 #include <exception>
 #include <optional>
@@ -26,16 +34,35 @@ namespace {
 
 constexpr const char* inputFailureLine = "failed to listen input device ";
 constexpr const char* outputFailureLine = "failed to listen output device ";
+// For an end whose own reason had not reached the main thread yet.
+constexpr const char* endedReason = "The capture ended";
 
 }  // namespace
 
+BridgeApi::Controllers BridgeApi::controllers() const {
+  mainThread.assertIsCurrent();
+  Controllers controllers;
+  for (const auto& [id, capture] : captures_) {
+    if (capture.controller) controllers.emplace(id, capture.controller);
+  }
+  return controllers;
+}
+
 void BridgeApi::listen(const AudioDevice& device) {
+  mainThread.assertIsCurrent();
   try {
-    if (auto entry = controllers_.find(device.id); entry != controllers_.end()) {
-      if (entry->second->isRunning()) return;
-      // A capture that is starting, stopped or failed gives way to a fresh one.
-      // Dropping it here also stops a display stream whose start is pending.
-      controllers_.erase(entry);
+    if (auto entry = captures_.find(device.id); entry != captures_.end()) {
+      Capture& capture = entry->second;
+      // A display start under way or a running capture: nothing to do.
+      if (!capture.controller) return;
+      if (!capture.stopTold && capture.controller->isRunning()) return;
+      if (!capture.stopTold) {
+        // It ended by itself and the news is still on its way here: told now,
+        // so that its events close before the fresh capture's begin.
+        capture.controller->stop();
+        sendDeviceEvent(device.id, capture.type, NativeAudioEventType::deviceStop, endedReason);
+      }
+      captures_.erase(entry);
     }
     if (device.type == AudioDeviceType::output) {
       listenToOutputDevice(device);
@@ -47,6 +74,26 @@ void BridgeApi::listen(const AudioDevice& device) {
     // our own (out of memory, say), not one of the device's.
     std::fprintf(stderr, "harkwell: listen %s failed: %s\n", device.id.c_str(), error.what());
   }
+}
+
+BridgeApi::Capture& BridgeApi::store(const std::string& id, AudioDeviceType type,
+                                     std::shared_ptr<AudioController> controller) {
+  Capture& capture = captures_[id];
+  if (capture.generation == 0) capture.generation = ++nextGeneration_;
+  capture.type = type;
+  capture.controller = std::move(controller);
+  capture.stopTold = false;
+  // The controller holds the handler, so it holds this object weakly.
+  capture.controller->setEndedHandler(
+      [weakSelf = weak_from_this(), id, generation = capture.generation](std::string reason) {
+        // Thread hop: reported on a platform thread; the registry belongs to
+        // the main thread (see the top of this file).
+        DispatchQueue::main().async([weakSelf, id, generation, reason = std::move(reason)] {
+          mainThread.assertIsCurrent();
+          if (auto self = weakSelf.lock()) self->captureEnded(id, generation, reason);
+        });
+      });
+  return capture;
 }
 
 void BridgeApi::listenToInputDevice(const AudioDevice& device) {
@@ -68,76 +115,120 @@ void BridgeApi::listenToInputDevice(const AudioDevice& device) {
     HostLog::writeLine(inputFailureLine + device.name);
     return;
   }
-  controllers_[device.id] = controller;
+  store(device.id, AudioDeviceType::input, controller);
   controller->start();
   if (!controller->isRunning()) {
+    controller->stop();
+    if (controller->startWasSent()) {
+      // It ran long enough to send audio, and so deviceStart, before it
+      // stopped by itself: an end like any other, told now.
+      captures_[device.id].stopTold = true;
+      sendDeviceEvent(device.id, AudioDeviceType::input, NativeAudioEventType::deviceStop,
+                      endedReason);
+      return;
+    }
     // A session that would not run (the device went away or is held by someone
     // else) is a failed listen: telling the UI "started" would leave it waiting
     // for audio that never comes.
-    controllers_.erase(device.id);
+    captures_.erase(device.id);
     HostLog::writeLine(inputFailureLine + device.name);
     return;
   }
-  sendDeviceEvent(device.id, AudioDeviceType::input, NativeAudioEventType::deviceStart);
+  controller->announceStart();
 }
 
 void BridgeApi::listenToOutputDevice(const AudioDevice& device) {
+  Capture& pending = captures_[device.id];
+  pending.generation = ++nextGeneration_;
+  pending.type = AudioDeviceType::output;
   // The task holds this object and its own copy of the device.
-  BackgroundTasks::detach([self = shared_from_this(), device] {
+  BackgroundTasks::detach([self = shared_from_this(), device, generation = pending.generation] {
+    std::optional<SCDisplay> display;
     try {
-      std::optional<SCDisplay> display;
       for (const SCDisplay& candidate : self->getOuputDevices()) {
         if (displayId(candidate) == device.id) {
           display = candidate;
           break;
         }
       }
-      if (!display) return;
-
-      std::shared_ptr<AudioController> controller;
-      try {
-        controller = CaptureStreamAudioController::create(device.id, *display, self->flutterApi_);
-      } catch (...) {
-        HostLog::writeLine(outputFailureLine + device.name);
-        return;
-      }
-      // Returns at once; the controller logs the platform's answer itself.
-      controller->start();
-      // Thread hop: the registry belongs to the main thread (see the top of
-      // this file). deviceStart goes out there, right after the store.
-      DispatchQueue::main().async(
-          [self, id = device.id, controller = std::move(controller)]() mutable {
-            self->storeStartedDisplay(id, std::move(controller));
-          });
     } catch (const std::exception& error) {
       std::fprintf(stderr, "harkwell: listen %s failed: %s\n", device.id.c_str(), error.what());
     }
+    // Thread hop: the registry belongs to the main thread (see the top of this
+    // file); also without a display, whose pending entry has to go.
+    DispatchQueue::main().async([self, device, generation, display] {
+      mainThread.assertIsCurrent();
+      self->startDisplay(device, generation, display);
+    });
   });
 }
 
-void BridgeApi::storeStartedDisplay(const std::string& id,
-                                    std::shared_ptr<AudioController> controller) {
+void BridgeApi::startDisplay(const AudioDevice& device, std::uint64_t generation,
+                             const std::optional<SCDisplay>& display) {
   try {
-    // Two listens that both found no running entry each made a controller; the
-    // one stored last holds the entry. The one it displaces dies at the end of
-    // this call, which stops its stream.
-    std::shared_ptr<AudioController> displaced = std::exchange(controllers_[id], controller);
-    sendDeviceEvent(id, AudioDeviceType::output, NativeAudioEventType::deviceStart);
+    auto entry = captures_.find(device.id);
+    // Cancelled by an unlisten, or a fresh listen after it took the id.
+    if (entry == captures_.end() || entry->second.generation != generation ||
+        entry->second.controller) {
+      return;
+    }
+    if (!display) {
+      captures_.erase(entry);
+      return;
+    }
+    std::shared_ptr<AudioController> controller;
+    try {
+      controller = CaptureStreamAudioController::create(device.id, *display, flutterApi_);
+    } catch (...) {
+      captures_.erase(entry);
+      HostLog::writeLine(outputFailureLine + device.name);
+      return;
+    }
+    store(device.id, AudioDeviceType::output, controller);
+    // Returns at once; the controller logs the platform's answer itself, and a
+    // refusal comes back as the capture's end.
+    controller->start();
+    controller->announceStart();
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "harkwell: listen %s failed: %s\n", id.c_str(), error.what());
+    std::fprintf(stderr, "harkwell: listen %s failed: %s\n", device.id.c_str(), error.what());
+  }
+}
+
+void BridgeApi::captureEnded(const std::string& id, std::uint64_t generation,
+                             const std::string& reason) {
+  try {
+    auto entry = captures_.find(id);
+    if (entry == captures_.end()) return;
+    Capture& capture = entry->second;
+    // Stopped by an unlisten, or replaced by a fresh capture, in the meantime.
+    if (capture.generation != generation || !capture.controller || capture.stopTold) return;
+    capture.controller->stop();
+    capture.stopTold = true;
+    sendDeviceEvent(id, capture.type, NativeAudioEventType::deviceStop, reason);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "harkwell: end of %s failed: %s\n", id.c_str(), error.what());
   }
 }
 
 void BridgeApi::unlisten(const AudioDevice& device) {
+  mainThread.assertIsCurrent();
   try {
-    auto entry = controllers_.find(device.id);
-    if (entry == controllers_.end()) return;
-    if (entry->second->isRunning()) {
-      // Stays registered, stopped (or stopping), until the next listen or
-      // unlisten for the id.
-      entry->second->stop();
+    auto entry = captures_.find(device.id);
+    if (entry == captures_.end()) return;
+    Capture& capture = entry->second;
+    if (!capture.controller) {
+      // A display start still waiting for the display list: cancelled. The
+      // UI got no deviceStart for it, so it gets no deviceStop either.
+      captures_.erase(entry);
+      return;
+    }
+    if (!capture.stopTold) {
+      // Stays registered, stopped, until the next listen or unlisten for the
+      // id. stop() tears the capture down even when the platform's stop fails.
+      capture.controller->stop();
+      capture.stopTold = true;
     } else {
-      controllers_.erase(entry);
+      captures_.erase(entry);
     }
     // The type is the one the UI asked with, whatever kind of capture ran.
     sendDeviceEvent(device.id, device.type, NativeAudioEventType::deviceStop);

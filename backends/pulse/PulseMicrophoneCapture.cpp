@@ -20,17 +20,24 @@ void PulseMicrophoneCapture::setOutput(AudioOutputSettings, std::shared_ptr<Disp
   handler_ = std::move(handler);
 }
 
+void PulseMicrophoneCapture::setStoppedHandler(StreamStoppedHandler stopped) {
+  MutexLock lock(mutex_);
+  stopped_ = std::move(stopped);
+}
+
 std::optional<NSError> PulseMicrophoneCapture::startRunning() {
   if (stream_.isRunning()) return std::nullopt;
   auto gate = std::make_shared<CallbackGate>();
   std::shared_ptr<DispatchQueue> queue;
   SampleBufferHandler handler;
+  StreamStoppedHandler stopped;
   {
     MutexLock lock(mutex_);
     if (gate_) gate_->close();
     gate_ = gate;
     queue = queue_;
     handler = handler_;
+    stopped = stopped_;
   }
   PulseRecordStream::BufferHandler onBuffer;
   if (queue && handler) {
@@ -42,11 +49,15 @@ std::optional<NSError> PulseMicrophoneCapture::startRunning() {
     };
   }
   const std::string source = sourceName_;
-  // Mainloop thread: isRunning() already reads false; a short note is all the
-  // session needs, and writing a line does not block for long.
-  auto onFailure = [gate, source](NSError error) {
+  // Mainloop thread: isRunning() already reads false. Besides a short note, the
+  // consumer is told through the run's gate, so never after stopRunning(); the
+  // handler only hands the news on and does not block.
+  auto onFailure = [gate, source, stopped](NSError error) {
     std::fprintf(stderr, "harkwell: microphone %s stopped: %s\n", source.c_str(),
                  error.localizedDescription().c_str());
+    gate->run([&] {
+      if (stopped) stopped(error);
+    });
   };
   // The stream's wait takes no lock of ours: stopRunning() from another thread
   // is not held up by a slow server.

@@ -28,6 +28,8 @@ class PulseMicrophoneCapture final : public MicrophoneCapture {
   // Any thread.
   void setOutput(AudioOutputSettings requested, std::shared_ptr<DispatchQueue> queue,
                  SampleBufferHandler handler) override EXCLUDES(mutex_);
+  // Any thread.
+  void setStoppedHandler(StreamStoppedHandler stopped) override EXCLUDES(mutex_);
   // Blocks until the stream is ready, has failed, or the deadline (3 s) passed.
   // Any thread but the delivery queue.
   std::optional<NSError> startRunning() override EXCLUDES(mutex_);
@@ -42,6 +44,7 @@ class PulseMicrophoneCapture final : public MicrophoneCapture {
   Mutex mutex_;
   std::shared_ptr<DispatchQueue> queue_ GUARDED_BY(mutex_);
   SampleBufferHandler handler_ GUARDED_BY(mutex_);
+  StreamStoppedHandler stopped_ GUARDED_BY(mutex_);
   // One per run: buffers still queued from an earlier run meet a closed gate.
   std::shared_ptr<CallbackGate> gate_ GUARDED_BY(mutex_);
 };

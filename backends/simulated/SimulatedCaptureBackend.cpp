@@ -399,6 +399,9 @@ std::size_t SimulatedCaptureBackend::stopMicrophoneCaptures(const std::string& u
     if (auto gate = state->endRun()) {
       gate->close();
       ++stopped;
+      if (auto handler = state->stopped()) {
+        handler(makeCaptureError(CaptureErrorCode::stoppedUnexpectedly, "The microphone stopped"));
+      }
     }
   }
   return stopped;

@@ -121,7 +121,8 @@ class SimulatedCaptureBackend final : public CaptureBackend,
   // Ends every capturing stream on `displayID` with `error`: delivery stops and
   // the stopped handler runs on the calling thread. Returns how many.
   std::size_t stopStreamsWithError(std::uint32_t displayID, NSError error) EXCLUDES(mutex_);
-  // Every running capture of `uniqueID` stops by itself. Returns how many.
+  // Every running capture of `uniqueID` stops by itself (its stopped handler
+  // runs on the calling thread). Returns how many.
   std::size_t stopMicrophoneCaptures(const std::string& uniqueID) EXCLUDES(mutex_);
 
   // --- Delivery (manual) ------------------------------------------------------

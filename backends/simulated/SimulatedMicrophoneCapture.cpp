@@ -20,6 +20,16 @@ AudioOutputSettings SimulatedMicrophoneState::requested() const {
   return requested_;
 }
 
+void SimulatedMicrophoneState::setStopped(StreamStoppedHandler stopped) {
+  MutexLock lock(mutex_);
+  stopped_ = std::move(stopped);
+}
+
+StreamStoppedHandler SimulatedMicrophoneState::stopped() const {
+  MutexLock lock(mutex_);
+  return stopped_;
+}
+
 std::optional<SimulatedSink> SimulatedMicrophoneState::beginRun() {
   MutexLock lock(mutex_);
   if (run_) return std::nullopt;
@@ -59,6 +69,10 @@ void SimulatedMicrophoneCapture::setOutput(AudioOutputSettings requested,
                                            std::shared_ptr<DispatchQueue> queue,
                                            SampleBufferHandler handler) {
   state_->setOutput(requested, std::move(queue), std::move(handler));
+}
+
+void SimulatedMicrophoneCapture::setStoppedHandler(StreamStoppedHandler stopped) {
+  state_->setStopped(std::move(stopped));
 }
 
 std::optional<NSError> SimulatedMicrophoneCapture::startRunning() {

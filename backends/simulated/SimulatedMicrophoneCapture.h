@@ -25,6 +25,8 @@ class SimulatedMicrophoneState {
   void setOutput(AudioOutputSettings requested, std::shared_ptr<DispatchQueue> queue,
                  SampleBufferHandler handler) EXCLUDES(mutex_);
   AudioOutputSettings requested() const EXCLUDES(mutex_);
+  void setStopped(StreamStoppedHandler stopped) EXCLUDES(mutex_);
+  StreamStoppedHandler stopped() const EXCLUDES(mutex_);
 
   // Starts a run with a fresh gate and returns its sink; nullopt when already running.
   std::optional<SimulatedSink> beginRun() EXCLUDES(mutex_);
@@ -40,6 +42,7 @@ class SimulatedMicrophoneState {
   AudioOutputSettings requested_ GUARDED_BY(mutex_);
   std::shared_ptr<DispatchQueue> queue_ GUARDED_BY(mutex_);
   SampleBufferHandler handler_ GUARDED_BY(mutex_);
+  StreamStoppedHandler stopped_ GUARDED_BY(mutex_);
   std::optional<SimulatedSink> run_ GUARDED_BY(mutex_);
 };
 
@@ -56,6 +59,7 @@ class SimulatedMicrophoneCapture final : public MicrophoneCapture {
 
   void setOutput(AudioOutputSettings requested, std::shared_ptr<DispatchQueue> queue,
                  SampleBufferHandler handler) override;
+  void setStoppedHandler(StreamStoppedHandler stopped) override;
   std::optional<NSError> startRunning() override;
   void stopRunning() override;
   bool isRunning() const override;

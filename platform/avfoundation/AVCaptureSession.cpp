@@ -75,9 +75,11 @@ void AVCaptureSession::startRunning() {
   std::shared_ptr<AVCaptureDeviceInput> input;
   std::shared_ptr<AVCaptureAudioDataOutput> output;
   std::shared_ptr<AVCaptureConnection> connection;
+  std::function<void(const NSError&)> runtimeError;
   {
     MutexLock lock(mutex_);
     if (!input_) return;
+    runtimeError = runtimeErrorHandler_;
     if (output_ && !connection_) connection_ = std::make_shared<AVCaptureConnection>();
     input = input_;
     output = output_;
@@ -99,11 +101,23 @@ void AVCaptureSession::startRunning() {
   } else {
     capture.setOutput(requestedFormat({}), nullptr, nullptr);
   }
+  // Through the same gate as the buffers: a stop or the destructor waits out a
+  // report in progress, and none starts after it.
+  capture.setStoppedHandler([gate = gate_, runtimeError](NSError error) {
+    gate->run([&] {
+      if (runtimeError) runtimeError(error);
+    });
+  });
   gate_->open();
   if (auto error = capture.startRunning()) {
     gate_->close();
     std::cerr << "AVCaptureSession: " + error->debugDescription() + "\n" << std::flush;
   }
+}
+
+void AVCaptureSession::setRuntimeErrorHandler(std::function<void(const NSError&)> handler) {
+  MutexLock lock(mutex_);
+  runtimeErrorHandler_ = std::move(handler);
 }
 
 void AVCaptureSession::stopRunning() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "platform/avfoundation/AVCaptureAudioDataOutput.h"
@@ -37,6 +38,12 @@ class AVCaptureSession {
   void addInput(std::shared_ptr<AVCaptureDeviceInput> input) EXCLUDES(mutex_);
   void addOutput(std::shared_ptr<AVCaptureAudioDataOutput> output) EXCLUDES(mutex_);
 
+  // Called with the error, on a platform thread, when the running capture stops
+  // by itself (device gone, server gone, interrupted); never once stopRunning()
+  // or the destructor has returned. Applies from the next startRunning() on.
+  // Any thread.
+  void setRuntimeErrorHandler(std::function<void(const NSError&)> handler) EXCLUDES(mutex_);
+
   // Blocks until the capture runs or has failed; a failure leaves isRunning()
   // false and writes one diagnostic line to standard error. Without an input
   // nothing runs. Any thread but the delegate queue.
@@ -53,6 +60,7 @@ class AVCaptureSession {
   std::shared_ptr<AVCaptureDeviceInput> input_ GUARDED_BY(mutex_);
   std::shared_ptr<AVCaptureAudioDataOutput> output_ GUARDED_BY(mutex_);
   std::shared_ptr<AVCaptureConnection> connection_ GUARDED_BY(mutex_);
+  std::function<void(const NSError&)> runtimeErrorHandler_ GUARDED_BY(mutex_);
   // Open while running; the buffers in flight when the session stops hit it closed.
   std::shared_ptr<harkwell::CallbackGate> gate_;
 };

@@ -26,6 +26,12 @@ class MicrophoneCapture {
   virtual void setOutput(AudioOutputSettings requested, std::shared_ptr<DispatchQueue> queue,
                          SampleBufferHandler handler) = 0;
 
+  // Called, on a thread of the backend's choosing, when a running capture ends
+  // by itself (device gone, server gone, stream error); never once stopRunning()
+  // or the destructor has returned. Applies from the next startRunning() on.
+  // Any thread.
+  virtual void setStoppedHandler(StreamStoppedHandler stopped) = 0;
+
   // Blocks until the capture runs (nullopt) or has failed (the error). A running
   // capture stays running. Any thread but the delivery queue.
   virtual std::optional<NSError> startRunning() = 0;

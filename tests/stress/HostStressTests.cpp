@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <random>
 #include <string>
@@ -113,10 +114,33 @@ void spendLeftoverFaults(SimulatedCaptureBackend& backend) {
   stream->stopCapture([](std::optional<NSError>) {});
 }
 
+// What the UI saw of each id, in arrival order, is a run of whole captures:
+// deviceStart, its audio, deviceStop (repeated by a second unlisten). No audio
+// outside a capture, no second deviceStart inside one.
+void expectWholeCapturesPerId(const std::vector<NativeAudioEvent>& events) {
+  std::map<std::string, bool> capturing;
+  std::size_t outside = 0;
+  std::size_t doubleStarts = 0;
+  for (const NativeAudioEvent& event : events) {
+    bool& on = capturing[event.id];
+    if (event.eventType == NativeAudioEventType::deviceStart) {
+      doubleStarts += on ? 1 : 0;
+      on = true;
+    } else if (event.eventType == NativeAudioEventType::deviceStop) {
+      on = false;
+    } else if (!on) {
+      ++outside;
+    }
+  }
+  EXPECT_EQ(outside, 0u) << "audio reached the UI outside deviceStart ... deviceStop";
+  EXPECT_EQ(doubleStarts, 0u) << "a deviceStart inside a capture of the same id";
+}
+
 // At stake: under concurrent calls from several UI threads, captures starting
 // and stopping on their own threads and a platform that is slow or fails at
-// random, every call is answered exactly once, nothing deadlocks, and the
-// registry winds down to nothing: no capture, no audio, no entry.
+// random, every call is answered exactly once, nothing deadlocks, every id's
+// events form whole captures, and the registry winds down to nothing: no
+// capture, no audio, no entry.
 class HostStressTest : public ::testing::Test, protected HostOnMainLoop {
  protected:
   HostStressTest() : HostOnMainLoop(SimulatedCaptureBackend::makePaced()) {
@@ -124,6 +148,8 @@ class HostStressTest : public ::testing::Test, protected HostOnMainLoop {
     tone.framesPerBuffer = 480;
     backend_->addDisplay(secondDisplay, tone);
     NSWorkspace::sharedWorkspace().setOpensLinks(false);
+    // Audio kept in order with the device events, for the per-id check.
+    ui_->setKeepsAudioData(true);
   }
 
   // Sends random calls until `until`; returns every call made.
@@ -240,6 +266,7 @@ TEST_F(HostStressTest, ConcurrentCallsAreAllAnsweredAndTheRegistryWindsDownToNot
   // After a final unlisten of every id and a quiet period: nothing runs and no
   // audio arrives.
   unlistenEverything();
+  expectWholeCapturesPerId(ui_->events());
   EXPECT_EQ(backend_->runningMicrophoneCount(), 0u);
   EXPECT_EQ(backend_->runningStreamCount(), 0u);
   ui_->clearEvents();

@@ -47,7 +47,7 @@ class CaptureInputAudioControllerTest : public ::testing::Test {
 
 // At stake: the controller asks for mono 16 kHz lpcm, captures as soon as it
 // exists, and sends each buffer as exactly one deviceAudioData event for this
-// microphone from its capture queue.
+// microphone from its capture queue, after one deviceStart.
 TEST_F(CaptureInputAudioControllerTest, CapturesMono16kAndSendsEachBufferFromItsQueue) {
   auto controller = makeController();
   EXPECT_TRUE(controller->isRunning());
@@ -61,12 +61,14 @@ TEST_F(CaptureInputAudioControllerTest, CapturesMono16kAndSendsEachBufferFromIts
   ASSERT_EQ(backend_->deliverToMicrophone(
                 kMicID, CMSampleBufferCreateWithFloat32Channels(16000, {samples})),
             1u);
+  controller->announceStart();
   const auto sent = flutterApi_->sent();
-  ASSERT_EQ(sent.size(), 1u);
-  EXPECT_EQ(sent[0].event,
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[0].event.eventType, NativeAudioEventType::deviceStart);
+  EXPECT_EQ(sent[1].event,
             (NativeAudioEvent{kMicID, AudioDeviceType::input, NativeAudioEventType::deviceAudioData,
                               test::widened(samples), std::nullopt}));
-  EXPECT_TRUE(sent[0].onExpectedQueue);
+  EXPECT_TRUE(sent[0].onExpectedQueue && sent[1].onExpectedQueue);
 }
 
 // At stake: destruction stops and closes the capture, and no buffer reaches

@@ -56,7 +56,8 @@ using Lines = std::vector<std::string>;
 
 // At stake: the stream captures audio at most 30 frames a second; only its
 // audio reaches the UI, as deviceAudioData events of type output under the
-// display's id, sent from the audio queue, also before the start is confirmed.
+// display's id, sent from the audio queue after deviceStart, also before the
+// start is confirmed.
 TEST_F(CaptureStreamAudioControllerTest, SendsOnlyTheAudioAsOutputEventsFromTheAudioQueue) {
   backend_->holdStreamStartCompletions(true);
   auto controller = makeController();
@@ -65,51 +66,35 @@ TEST_F(CaptureStreamAudioControllerTest, SendsOnlyTheAudioAsOutputEventsFromTheA
   EXPECT_TRUE(settings->capturesAudio);
   EXPECT_DOUBLE_EQ(settings->minimumFrameIntervalSeconds, 1.0 / 30.0);
   controller->start();
-  ASSERT_FALSE(controller->isRunning());
 
   const auto samples = test::rampSamples(160);
   ASSERT_EQ(deliverAudio(CMSampleBufferCreateWithFloat32Channels(16000, {samples})), 1u);
   EXPECT_EQ(backend_->deliverToDisplay(kDisplayID, DisplayOutputKind::screen, audioBuffer()), 1u);
+  controller->announceStart();
   const auto sent = flutterApi_->sent();
-  ASSERT_EQ(sent.size(), 1u);
+  ASSERT_EQ(sent.size(), 2u);
   EXPECT_EQ(sent[0].event,
+            (NativeAudioEvent{kID, AudioDeviceType::output, NativeAudioEventType::deviceStart,
+                              std::nullopt, std::nullopt}));
+  EXPECT_EQ(sent[1].event,
             (NativeAudioEvent{kID, AudioDeviceType::output, NativeAudioEventType::deviceAudioData,
                               test::widened(samples), std::nullopt}));
-  EXPECT_TRUE(sent[0].onExpectedQueue);
+  EXPECT_TRUE(sent[0].onExpectedQueue && sent[1].onExpectedQueue);
 }
 
-// At stake: isRunning() moves only on what the platform confirmed, and a stop
-// asked before the start is confirmed asks the platform for nothing.
-class CaptureStreamAudioControllerStartStopTest : public CaptureStreamAudioControllerTest {};
-
-TEST_F(CaptureStreamAudioControllerStartStopTest, RunsFromTheConfirmedStartToTheConfirmedStop) {
+// At stake: a stop while the platform has yet to confirm the start tears the
+// stream down at once, and the late confirmation changes nothing.
+TEST_F(CaptureStreamAudioControllerTest, AStopDuringAPendingStartEndsTheCaptureForGood) {
   backend_->holdStreamStartCompletions(true);
-  backend_->holdStreamStopCompletions(true);
   auto controller = makeController();
   controller->start();
-  EXPECT_FALSE(controller->isRunning());
-  EXPECT_TRUE(log_.lines().empty());
-  backend_->releaseStreamStartCompletions();
   EXPECT_TRUE(controller->isRunning());
-
   controller->stop();
-  EXPECT_TRUE(controller->isRunning());
-  EXPECT_EQ(backend_->releaseStreamStopCompletions(), 1u);
-  EXPECT_FALSE(controller->isRunning());
+  EXPECT_EQ(backend_->runningStreamCount(), 0u);
   EXPECT_EQ(deliverAudio(), 0u);
-  EXPECT_EQ(log_.lines(), (Lines{"stream start", "stream stop"}));
-}
-
-TEST_F(CaptureStreamAudioControllerStartStopTest, StopBeforeTheStartIsConfirmedDoesNothing) {
-  backend_->holdStreamStartCompletions(true);
-  backend_->holdStreamStopCompletions(true);
-  auto controller = makeController();
-  controller->start();
-  controller->stop();
-  EXPECT_EQ(backend_->releaseStreamStopCompletions(), 0u);
   backend_->releaseStreamStartCompletions();
-  EXPECT_TRUE(controller->isRunning());
-  EXPECT_EQ(log_.lines(), Lines{"stream start"});
+  EXPECT_FALSE(controller->isRunning());
+  EXPECT_EQ(log_.lines(), (Lines{"stream stop", "stream start"}));
 }
 
 // At stake: a controller that goes away never leaves its stream capturing with
@@ -128,7 +113,8 @@ TEST_F(CaptureStreamAudioControllerDestructionTest, AReplacedControllersAudioSto
   first.reset();
 
   EXPECT_EQ(deliverAudio(), 1u);
-  EXPECT_EQ(flutterApi_->count(), 3u);
+  // Each sent its deviceStart ahead of its first block.
+  EXPECT_EQ(flutterApi_->count(), 5u);
   backend_->releaseStreamStartCompletions();
   EXPECT_TRUE(second->isRunning());
 }
@@ -165,8 +151,8 @@ class CaptureStreamAudioControllerReleaseTest
 };
 
 // At stake: destruction stops a stream that captures or may start capturing
-// (a start still pending, a failed stop), asks nothing of one that does not
-// (nor twice of one already stopping), and late completions only log.
+// (a start still pending), asks nothing of one that does not (nor again of one
+// already stopped, even when that stop failed), and late completions only log.
 TEST_P(CaptureStreamAudioControllerReleaseTest, AsksForAStopOnlyWhenTheStreamMayCapture) {
   auto controller = makeController();
   for (const Step step : GetParam().steps) take(step, *controller);
@@ -191,8 +177,8 @@ INSTANTIATE_TEST_SUITE_P(
                        {"stream start", "stream stop"}},
         StateAtRelease{"StopFailed",
                        {Step::start, Step::failStop, Step::stop},
-                       1,
-                       {"stream start", "stream stop", "stream stop"}},
+                       0,
+                       {"stream start", "stream stop"}},
         StateAtRelease{
             "StopConfirmed", {Step::start, Step::stop}, 0, {"stream start", "stream stop"}},
         StateAtRelease{

@@ -76,9 +76,9 @@ TEST_F(BridgeApiWalkthroughTest, ADisplayCaptureFromTheUisBytesToItsEvents) {
   // 2. The reply comes at once: a background task does the rest.
   EXPECT_EQ(hexFromBytes(*listen.reply().bytes), normalizedHex("0c 01 00"));
 
-  // 3. The task gets the display list, creates the stream controller and asks
-  //    the stream to start; the main thread stores the controller and sends
-  //    deviceStart. The platform's confirmation is logged by the controller.
+  // 3. The task gets the display list; the main thread creates and stores the
+  //    stream controller, asks the stream to start and sends deviceStart. The
+  //    platform's confirmation is logged by the controller.
   ASSERT_TRUE(ui().waitForDeviceEvents(1));
   EXPECT_THAT(ui().deviceEventTexts(), ElementsAre("deviceStart output 1"));
   EXPECT_THAT(logLines(), ElementsAre("stream start"));

@@ -1,6 +1,17 @@
 #include "backends/pulse/PulseCaptureBackend.h"
 
+#include <gmock/gmock.h>
+
+#include <functional>
+
+#include "audio/service/BridgeApi.h"
+#include "bridge/BridgeFlutterApi.h"
+#include "bridge/BridgeHostApiSetup.h"
+#include "platform/capture/CaptureBackend.h"
+#include "platform/dispatch/MainRunLoop.h"
+#include "platform/flutter/FlutterEngine.h"
 #include "tests/backends/pulse/PulseBackendFixture.h"
+#include "tests/support/UiDriver.h"
 
 namespace harkwell::pulse_test {
 namespace {
@@ -91,6 +102,75 @@ TEST_F(PulseBackendFaultTest, AFrozenServerCostsEachCallItsDeadlineAndTripsTheWa
   EXPECT_EQ(running.stoppedCount->load(), 1);
   server_->signal(SIGCONT);
 }
+
+// The whole host on the pulse backend, seen from the UI side through bytes;
+// the test thread is the main thread.
+class PulseHostFaultTest : public PulseBackendFixture,
+                           public ::testing::WithParamInterface<
+                               std::pair<const char*, std::function<void(PulseTestServer&)>>> {
+ protected:
+  void SetUp() override {
+    PulseBackendFixture::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    CaptureBackend::setCurrent(backend_);
+    engine_ = std::make_unique<FlutterEngine>();
+    ui_ = std::make_unique<testing::UiDriver>(engine_->uiSide());
+    ui_->setKeepsAudioData(false);
+    BridgeHostApiSetup::setUp(
+        engine_->binaryMessenger(),
+        BridgeApi::create(std::make_shared<BridgeFlutterApi>(engine_->binaryMessenger())));
+  }
+  void TearDown() override {
+    if (engine_) {
+      BridgeHostApiSetup::setUp(engine_->binaryMessenger(), nullptr);
+      ui_->settle();
+      ui_.reset();
+      engine_.reset();
+      MainRunLoop::shared().drain();
+      CaptureBackend::setCurrent(nullptr);
+    }
+    PulseBackendFixture::TearDown();
+  }
+
+  std::unique_ptr<FlutterEngine> engine_;
+  std::unique_ptr<testing::UiDriver> ui_;
+};
+
+// At stake: a device that goes away or a sound server that dies ends each
+// capture with exactly one deviceStop that says why, within a second.
+TEST_P(PulseHostFaultTest, EachCaptureGetsOneDeviceStopWithTheReason) {
+  const AudioDevice display{"Speakers", AudioDeviceType::output, std::to_string(speakersId()),
+                            false};
+  const AudioDevice microphone{"Microphone", AudioDeviceType::input, "test_mic", false};
+  ASSERT_TRUE(ui_->listen(display).reply().isSuccess());
+  ASSERT_TRUE(ui_->listen(microphone).reply().isSuccess());
+  ASSERT_TRUE(ui_->waitForDeviceEvents(2));
+  ASSERT_TRUE(ui_->waitForAudio(display.id, 1) && ui_->waitForAudio(microphone.id, 1));
+
+  GetParam().second(*server_);
+  EXPECT_TRUE(ui_->waitForDeviceEvents(4, 1000ms));
+  std::this_thread::sleep_for(300ms);  // room for a second report, which must not come
+  ASSERT_TRUE(ui_->settle());
+  const auto events = ui_->deviceEvents();
+  ASSERT_EQ(events.size(), 4u);
+  for (const NativeAudioEvent& event : {events[2], events[3]}) {
+    EXPECT_EQ(event.eventType, NativeAudioEventType::deviceStop);
+    EXPECT_TRUE(event.error && !event.error->empty()) << event.id;
+  }
+  EXPECT_NE(events[2].id, events[3].id);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, PulseHostFaultTest,
+                         ::testing::Values(std::make_pair("DevicesUnloaded",
+                                                          [](PulseTestServer& server) {
+                                                            server.unload("test_speakers");
+                                                            server.unload("test_mic");
+                                                          }),
+                                           std::make_pair("ServerKilled",
+                                                          [](PulseTestServer& server) {
+                                                            server.signal(SIGKILL);
+                                                          })),
+                         [](const auto& info) { return std::string(info.param.first); });
 
 }  // namespace
 }  // namespace harkwell::pulse_test
