@@ -224,6 +224,20 @@ TEST_F(ConsoleUiTest, AudioThatStopsArrivingEndsTheCaptureButKeepsWhatCame) {
   EXPECT_EQ(wavSamples().size(), 160u);
 }
 
+TEST_F(ConsoleUiTest, ACaptureTheHostEndsIsEndedWithTheHostsReason) {
+  options_.seconds = 0;
+  audioOnListen_ = {std::vector<double>(160, 0.1)};
+  start();
+  ASSERT_TRUE(pumpUntilCalled("listen(desk)"));
+  NativeAudioEvent ended = deviceEvent(kDesk, NativeAudioEventType::deviceStop);
+  ended.error = "The microphone stopped";
+  send(std::move(ended));
+  EXPECT_EQ(awaitStatus(), 0);
+  EXPECT_THAT(printed(),
+              HasSubstr("harkwell: the host stopped the capture: The microphone stopped"));
+  EXPECT_EQ(wavSamples().size(), 160u);
+}
+
 TEST_F(ConsoleUiTest, CtrlCBeforeTheUiRunsGivesUpWithoutTalkingToTheHost) {
   start(/*interruptFirst=*/true);
   EXPECT_EQ(awaitStatus(), ConsoleUi::interruptedExitStatus);
