@@ -8,7 +8,6 @@
 // start requested, stored, deviceStart. A listen or unlisten that arrives while
 // a task is still under way sees the id as it would have before the task's
 // store, exactly as when the task had not yet reached it.
-#include <cstdio>
 #include <exception>
 #include <optional>
 #include <utility>
@@ -19,6 +18,7 @@
 #include "audio/service/BridgeApi.h"
 #include "platform/dispatch/BackgroundTasks.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/LogLine.h"
 
 namespace harkwell {
 
@@ -45,7 +45,7 @@ void BridgeApi::listen(const AudioDevice& device) {
   } catch (const std::exception& error) {
     // The UI is never told of a failure through the reply; this is a fault of
     // our own (out of memory, say), not one of the device's.
-    std::fprintf(stderr, "harkwell: listen %s failed: %s\n", device.id.c_str(), error.what());
+    writeDiagnostic("listen " + device.id + " failed: " + error.what());
   }
 }
 
@@ -110,7 +110,7 @@ void BridgeApi::listenToOutputDevice(const AudioDevice& device) {
             self->storeStartedDisplay(id, std::move(controller));
           });
     } catch (const std::exception& error) {
-      std::fprintf(stderr, "harkwell: listen %s failed: %s\n", device.id.c_str(), error.what());
+      writeDiagnostic("listen " + device.id + " failed: " + error.what());
     }
   });
 }
@@ -124,7 +124,7 @@ void BridgeApi::storeStartedDisplay(const std::string& id,
     std::shared_ptr<AudioController> displaced = std::exchange(controllers_[id], controller);
     sendDeviceEvent(id, AudioDeviceType::output, NativeAudioEventType::deviceStart);
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "harkwell: listen %s failed: %s\n", id.c_str(), error.what());
+    writeDiagnostic("listen " + id + " failed: " + error.what());
   }
 }
 
@@ -142,7 +142,7 @@ void BridgeApi::unlisten(const AudioDevice& device) {
     // The type is the one the UI asked with, whatever kind of capture ran.
     sendDeviceEvent(device.id, device.type, NativeAudioEventType::deviceStop);
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "harkwell: unlisten %s failed: %s\n", device.id.c_str(), error.what());
+    writeDiagnostic("unlisten " + device.id + " failed: " + error.what());
   }
 }
 

@@ -1,6 +1,5 @@
 #include "backends/pulse/PulseMicrophoneCapture.h"
-
-#include <cstdio>
+#include "platform/dispatch/LogLine.h"
 
 namespace harkwell {
 
@@ -45,8 +44,7 @@ std::optional<NSError> PulseMicrophoneCapture::startRunning() {
   // Mainloop thread: isRunning() already reads false; a short note is all the
   // session needs, and writing a line does not block for long.
   auto onFailure = [gate, source](NSError error) {
-    std::fprintf(stderr, "harkwell: microphone %s stopped: %s\n", source.c_str(),
-                 error.localizedDescription().c_str());
+    writeDiagnostic("microphone " + source + " stopped: " + error.localizedDescription());
   };
   // The stream's wait takes no lock of ours: stopRunning() from another thread
   // is not held up by a slow server.
