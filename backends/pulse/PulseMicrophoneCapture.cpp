@@ -1,4 +1,5 @@
 #include "backends/pulse/PulseMicrophoneCapture.h"
+
 #include "platform/dispatch/LogLine.h"
 
 namespace harkwell {
