@@ -19,6 +19,7 @@
 #include "platform/appkit/NSApplicationMain.h"
 #include "platform/appkit/NSClassRegistry.h"
 #include "platform/capture/CaptureBackend.h"
+#include "platform/dispatch/LogLine.h"
 #include "platform/flutter/FlutterEngine.h"
 #include "ui/ConsoleOptions.h"
 #include "ui/ConsoleUi.h"
@@ -26,8 +27,7 @@
 namespace {
 
 void say(const std::string& text) {
-  const std::string line = "harkwell: " + text + "\n";
-  std::fwrite(line.data(), 1, line.size(), stderr);
+  harkwell::writeDiagnostic(text);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "bridge/BridgeFlutterApi.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <exception>
 #include <optional>
 #include <stdexcept>
@@ -12,6 +11,7 @@
 #include "bridge/NilOrValue.h"
 #include "bridge/ProtocolErrors.h"
 #include "bridge/WireJson.h"
+#include "platform/dispatch/LogLine.h"
 #include "platform/flutter/FlutterBasicMessageChannel.h"
 
 namespace harkwell {
@@ -19,8 +19,7 @@ namespace harkwell {
 namespace {
 
 void logBridgeDiagnostic(const std::string& text) {
-  const std::string line = "harkwell: bridge: " + text + "\n";
-  std::fwrite(line.data(), 1, line.size(), stderr);
+  writeDiagnostic("bridge: " + text);
 }
 
 PigeonError malformedReply(const std::string& channelName, const std::string& what,

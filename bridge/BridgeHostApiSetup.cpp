@@ -1,7 +1,6 @@
 #include "bridge/BridgeHostApiSetup.h"
 
 #include <atomic>
-#include <cstdio>
 #include <exception>
 #include <optional>
 #include <span>
@@ -12,6 +11,7 @@
 #include "bridge/ProtocolErrors.h"
 #include "bridge/WireJson.h"
 #include "bridge/WrapError.h"
+#include "platform/dispatch/LogLine.h"
 #include "platform/flutter/FlutterStandardMessageCodec.h"
 #include "platform/flutter/FlutterStandardReader.h"
 #include "platform/flutter/FlutterStandardReaderWriter.h"
@@ -23,9 +23,7 @@ namespace {
 using ChannelName = std::shared_ptr<const std::string>;
 
 void logBridgeDiagnostic(const std::string& text) {
-  // One write per line, so that lines from several threads do not interleave.
-  const std::string line = "harkwell: bridge: " + text + "\n";
-  std::fwrite(line.data(), 1, line.size(), stderr);
+  writeDiagnostic("bridge: " + text);
 }
 
 // A message that breaks the contract of its channel; answered with an error

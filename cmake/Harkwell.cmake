@@ -9,7 +9,14 @@ elseif(HARKWELL_SANITIZE STREQUAL "thread")
   add_link_options(-fsanitize=thread)
 endif()
 
-if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang" AND HARKWELL_THREAD_SAFETY_ANALYSIS)
+# The clang-tsa preset: clang's thread-safety analysis over every target, its
+# findings errors, so that a guarded field touched without its lock or queue
+# fails the build. Only clang has the analysis; asking for it elsewhere is a
+# configuration mistake, not something to skip quietly.
+if(HARKWELL_THREAD_SAFETY_ANALYSIS)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "HARKWELL_THREAD_SAFETY_ANALYSIS needs clang (the clang-tsa preset)")
+  endif()
   add_compile_options(-Wthread-safety -Werror=thread-safety)
 endif()
 

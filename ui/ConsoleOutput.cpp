@@ -1,10 +1,12 @@
 #include "ui/ConsoleOutput.h"
 
+#include "platform/dispatch/LogLine.h"
+
 namespace harkwell {
 
 void ConsoleOutput::line(std::string_view text) {
   endStatus();
-  std::string whole(text);
+  std::string whole = escapeControlCharacters(text);
   whole += '\n';
   write(whole);
 }
@@ -16,7 +18,7 @@ void ConsoleOutput::status(std::string_view text) {
   }
   // Carriage return and erase-line: the new reading replaces the old one.
   std::string whole = "\r\033[K";
-  whole += text;
+  whole += escapeControlCharacters(text);
   write(whole);
   statusShown_ = true;
 }

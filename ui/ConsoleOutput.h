@@ -8,7 +8,10 @@ namespace harkwell {
 
 // Where the console UI writes: whole lines, plus on a terminal one status line
 // that is redrawn in place (the level meter). Each line is one write, so that
-// it never interleaves with the host's diagnostics.
+// it never interleaves with the host's diagnostics. Control characters in the
+// text (a device name, an error text from the host) are escaped as
+// escapeControlCharacters does: they can neither break a line nor drive the
+// terminal.
 // Thread affinity: the console UI's thread.
 class ConsoleOutput {
  public:

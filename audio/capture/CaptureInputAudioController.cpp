@@ -1,6 +1,5 @@
 #include "audio/capture/CaptureInputAudioController.h"
 
-#include <cstdio>
 #include <exception>
 #include <optional>
 #include <stdexcept>
@@ -9,6 +8,7 @@
 #include "audio/capture/AudioDataEvent.h"
 #include "platform/avfoundation/AVFoundationTypes.h"
 #include "platform/coremedia/AudioStreamBasicDescription.h"
+#include "platform/dispatch/LogLine.h"
 
 namespace harkwell {
 
@@ -147,8 +147,7 @@ void CaptureInputAudioController::captureOutput(AVCaptureAudioDataOutput&,
     // The outcome of a delivery is never looked at, so no completion is passed.
     flutterApi_->sendEvent(audioEvent_.withSamples(samples_), {});
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "harkwell: input-audio-%s: block dropped: %s\n", id_.c_str(),
-                 error.what());
+    writeDiagnostic("input-audio-" + id_ + ": block dropped: " + error.what());
   }
 }
 

@@ -1,6 +1,5 @@
 #include "audio/capture/CaptureStreamAudioController.h"
 
-#include <cstdio>
 #include <exception>
 #include <optional>
 #include <stdexcept>
@@ -9,6 +8,7 @@
 #include "audio/capture/AudioDataEvent.h"
 #include "audio/capture/HostLog.h"
 #include "platform/coremedia/CMTime.h"
+#include "platform/dispatch/LogLine.h"
 #include "platform/screencapturekit/SCContentFilter.h"
 
 namespace harkwell {
@@ -110,8 +110,7 @@ void CaptureStreamAudioController::stop() {
       // The answer only logs: the stream is torn down below either way.
       stream_->stopCapture([](std::optional<NSError>) { HostLog::writeLine("stream stop"); });
     } catch (const std::exception& error) {
-      std::fprintf(stderr, "harkwell: stream-audio-%s: stop failed: %s\n", id_.c_str(),
-                   error.what());
+      writeDiagnostic("stream-audio-" + id_ + ": stop failed: " + error.what());
     }
   }
   // Destroying the stream stops a capture that is still running (a stop the
@@ -175,8 +174,7 @@ void CaptureStreamAudioController::stream(SCStream&, CMSampleBufferRef sampleBuf
     // The outcome of a delivery is never looked at, so no completion is passed.
     flutterApi_->sendEvent(audioEvent_.withSamples(samples_), {});
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "harkwell: stream-audio-%s: block dropped: %s\n", id_.c_str(),
-                 error.what());
+    writeDiagnostic("stream-audio-" + id_ + ": block dropped: " + error.what());
   }
 }
 

@@ -7,9 +7,11 @@
 namespace harkwell {
 
 // The host's fixed log lines ("stream start", "failed to listen input device
-// …") on standard output: each line goes out as one write(2) of "text\n", so
-// lines from different threads never interleave. A closed or broken standard
-// output loses the line; it never raises SIGPIPE or throws.
+// …") on standard output, written by writeLogLine: one write(2) per line, so
+// lines from different threads never interleave, and control characters in a
+// device name or an error text escaped, so that one event is always one line.
+// A closed or broken standard output loses the line; it never raises SIGPIPE
+// or throws.
 // Thread affinity: any thread.
 class HostLog {
  public:
@@ -20,7 +22,7 @@ class HostLog {
   static void writeLine(std::string_view text) noexcept;
 
   // Installs `sink` (empty: standard output again) and returns the one it
-  // replaces. Lines written while a sink is installed go only to it. The sink
+  // replaces. Lines written while a sink is installed go only to it, escaped. The sink
   // runs on the writing thread and must not write log lines itself. For tests.
   // Any thread.
   static Sink exchangeSink(Sink sink);

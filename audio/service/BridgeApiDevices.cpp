@@ -1,5 +1,4 @@
 // Device enumeration: the microphone and display lists, and getDevices.
-#include <cstdio>
 #include <exception>
 #include <optional>
 #include <string>
@@ -11,6 +10,7 @@
 #include "platform/avfoundation/AVFoundationTypes.h"
 #include "platform/avfoundation/ProcessInfo.h"
 #include "platform/dispatch/BackgroundTasks.h"
+#include "platform/dispatch/LogLine.h"
 
 namespace harkwell {
 
@@ -57,7 +57,7 @@ std::vector<AVCaptureDevice> BridgeApi::getInputDevices() {
         {deviceType}, AVMediaTypeAudio, AVCaptureDevicePosition::unspecified);
     if (session) return session->devices();
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "harkwell: listing microphones failed: %s\n", error.what());
+    writeDiagnostic(std::string("listing microphones failed: ") + error.what());
   }
   return {};
 }
@@ -93,12 +93,12 @@ void BridgeApi::getDevices(AudioDeviceType type, GetDevicesCompletion completion
     try {
       records = displayRecords(self->getOuputDevices(), type);
     } catch (const std::exception& error) {
-      std::fprintf(stderr, "harkwell: listing displays failed: %s\n", error.what());
+      writeDiagnostic(std::string("listing displays failed: ") + error.what());
     }
     try {
       completion(Result<std::vector<AudioDevice>>::success(std::move(records)));
     } catch (const std::exception& error) {
-      std::fprintf(stderr, "harkwell: getDevices reply failed: %s\n", error.what());
+      writeDiagnostic(std::string("getDevices reply failed: ") + error.what());
     }
   });
 }

@@ -1,5 +1,4 @@
 // Permissions: checkPermission and its two checks, requestPermission.
-#include <cstdio>
 #include <exception>
 #include <optional>
 #include <utility>
@@ -10,6 +9,7 @@
 #include "platform/appkit/NSWorkspace.h"
 #include "platform/avfoundation/AVFoundationTypes.h"
 #include "platform/dispatch/BackgroundTasks.h"
+#include "platform/dispatch/LogLine.h"
 
 namespace harkwell {
 
@@ -24,12 +24,12 @@ void BridgeApi::checkPermission(CheckPermissionCompletion completion) {
       permission.system = self->checkSystemAudioPermission();
       permission.mic = self->checkMicAudioPermission();
     } catch (const std::exception& error) {
-      std::fprintf(stderr, "harkwell: permission check failed: %s\n", error.what());
+      writeDiagnostic(std::string("permission check failed: ") + error.what());
     }
     try {
       completion(Result<AudioPermission>::success(permission));
     } catch (const std::exception& error) {
-      std::fprintf(stderr, "harkwell: checkPermission reply failed: %s\n", error.what());
+      writeDiagnostic(std::string("checkPermission reply failed: ") + error.what());
     }
   });
 }
@@ -70,7 +70,7 @@ void BridgeApi::requestPermission(AudioDeviceType type) {
     // that cannot be opened is not worth an error either.
     NSWorkspace::sharedWorkspace().openURL(SystemUrls::forDeviceType(type));
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "harkwell: opening the settings pane failed: %s\n", error.what());
+    writeDiagnostic(std::string("opening the settings pane failed: ") + error.what());
   }
 }
 

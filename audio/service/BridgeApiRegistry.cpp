@@ -16,7 +16,6 @@
 // that no audio follows. A capture that ends by itself reports it on a platform
 // thread; the news hops to the main thread, which tells the UI once, with the
 // reason, unless the capture was stopped or replaced in the meantime.
-#include <cstdio>
 #include <exception>
 #include <optional>
 #include <utility>
@@ -27,6 +26,7 @@
 #include "audio/service/BridgeApi.h"
 #include "platform/dispatch/BackgroundTasks.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/LogLine.h"
 
 namespace harkwell {
 
@@ -72,7 +72,7 @@ void BridgeApi::listen(const AudioDevice& device) {
   } catch (const std::exception& error) {
     // The UI is never told of a failure through the reply; this is a fault of
     // our own (out of memory, say), not one of the device's.
-    std::fprintf(stderr, "harkwell: listen %s failed: %s\n", device.id.c_str(), error.what());
+    writeDiagnostic("listen " + device.id + " failed: " + error.what());
   }
 }
 
@@ -152,7 +152,7 @@ void BridgeApi::listenToOutputDevice(const AudioDevice& device) {
         }
       }
     } catch (const std::exception& error) {
-      std::fprintf(stderr, "harkwell: listen %s failed: %s\n", device.id.c_str(), error.what());
+      writeDiagnostic("listen " + device.id + " failed: " + error.what());
     }
     // Thread hop: the registry belongs to the main thread (see the top of this
     // file); also without a display, whose pending entry has to go.
@@ -190,7 +190,7 @@ void BridgeApi::startDisplay(const AudioDevice& device, std::uint64_t generation
     controller->start();
     controller->announceStart();
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "harkwell: listen %s failed: %s\n", device.id.c_str(), error.what());
+    writeDiagnostic("listen " + device.id + " failed: " + error.what());
   }
 }
 
@@ -206,7 +206,7 @@ void BridgeApi::captureEnded(const std::string& id, std::uint64_t generation,
     capture.stopTold = true;
     sendDeviceEvent(id, capture.type, NativeAudioEventType::deviceStop, reason);
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "harkwell: end of %s failed: %s\n", id.c_str(), error.what());
+    writeDiagnostic("end of " + id + " failed: " + error.what());
   }
 }
 
@@ -233,7 +233,7 @@ void BridgeApi::unlisten(const AudioDevice& device) {
     // The type is the one the UI asked with, whatever kind of capture ran.
     sendDeviceEvent(device.id, device.type, NativeAudioEventType::deviceStop);
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "harkwell: unlisten %s failed: %s\n", device.id.c_str(), error.what());
+    writeDiagnostic("unlisten " + device.id + " failed: " + error.what());
   }
 }
 

@@ -1,6 +1,6 @@
 #include "backends/pulse/PulseMicrophoneCapture.h"
 
-#include <cstdio>
+#include "platform/dispatch/LogLine.h"
 
 namespace harkwell {
 
@@ -53,8 +53,7 @@ std::optional<NSError> PulseMicrophoneCapture::startRunning() {
   // consumer is told through the run's gate, so never after stopRunning(); the
   // handler only hands the news on and does not block.
   auto onFailure = [gate, source, stopped](NSError error) {
-    std::fprintf(stderr, "harkwell: microphone %s stopped: %s\n", source.c_str(),
-                 error.localizedDescription().c_str());
+    writeDiagnostic("microphone " + source + " stopped: " + error.localizedDescription());
     gate->run([&] {
       if (stopped) stopped(error);
     });

@@ -1,11 +1,11 @@
 #include "platform/appkit/NSApplicationMain.h"
 
-#include <cstdio>
 #include <exception>
 #include <string>
 
 #include "platform/appkit/NSApplication.h"
 #include "platform/appkit/NSNib.h"
+#include "platform/dispatch/LogLine.h"
 #include "platform/dispatch/MainRunLoop.h"
 
 int NSApplicationMain(int /*argc*/, const char* /*argv*/[]) {
@@ -19,9 +19,7 @@ int NSApplicationMain(int /*argc*/, const char* /*argv*/[]) {
       delegate->applicationDidFinishLaunching(application);
     }
   } catch (const std::exception& error) {
-    const std::string line =
-        std::string("harkwell: could not load the main interface: ") + error.what() + "\n";
-    std::fputs(line.c_str(), stderr);
+    harkwell::writeDiagnostic(std::string("could not load the main interface: ") + error.what());
     return 1;
   }
   // Only termination ends the application; a bare stop of the loop does not.

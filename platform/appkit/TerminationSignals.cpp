@@ -6,11 +6,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <system_error>
 #include <thread>
 #include <utility>
 
+#include "platform/dispatch/LogLine.h"
 #include "platform/dispatch/Mutex.h"
 #include "platform/dispatch/ThreadSafety.h"
 
@@ -60,7 +60,7 @@ void readSignals(int readEnd) {
     try {
       listener(byte);
     } catch (...) {
-      std::fputs("harkwell: the termination signal listener failed\n", stderr);
+      writeDiagnostic("the termination signal listener failed");
     }
   }
 }
@@ -95,7 +95,7 @@ bool TerminationSignals::install(Listener listener) {
       shared.installed = true;
     } else {
       shared.failed = true;
-      std::fputs("harkwell: could not watch for termination signals\n", stderr);
+      writeDiagnostic("could not watch for termination signals");
     }
   }
   return shared.installed;

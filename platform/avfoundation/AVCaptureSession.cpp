@@ -1,11 +1,11 @@
 #include "platform/avfoundation/AVCaptureSession.h"
 
 #include <cstdint>
-#include <iostream>
 #include <utility>
 
 #include "platform/avfoundation/AVFoundationTypes.h"
 #include "platform/capture/CaptureTypes.h"
+#include "platform/dispatch/LogLine.h"
 
 namespace {
 
@@ -111,7 +111,7 @@ void AVCaptureSession::startRunning() {
   gate_->open();
   if (auto error = capture.startRunning()) {
     gate_->close();
-    std::cerr << "AVCaptureSession: " + error->debugDescription() + "\n" << std::flush;
+    harkwell::writeDiagnostic("AVCaptureSession: " + error->debugDescription());
   }
 }
 

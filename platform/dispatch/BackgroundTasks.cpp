@@ -4,11 +4,11 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <system_error>
 #include <thread>
 #include <utility>
 
+#include "platform/dispatch/LogLine.h"
 #include "platform/dispatch/Mutex.h"
 #include "platform/dispatch/RunWork.h"
 #include "platform/dispatch/TaskRing.h"
@@ -48,7 +48,7 @@ class WorkerPool {
         // Out of threads: the task stays queued for the workers that exist.
         MutexLock lock(mutex_);
         --workers_;
-        std::fputs("harkwell: could not start a background worker\n", stderr);
+        harkwell::writeDiagnostic("could not start a background worker");
       }
       wake_.notify_one();
     } else {

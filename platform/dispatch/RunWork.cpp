@@ -1,10 +1,10 @@
 #include "platform/dispatch/RunWork.h"
 
 #include <condition_variable>
-#include <cstdio>
 #include <exception>
 #include <string>
 
+#include "platform/dispatch/LogLine.h"
 #include "platform/dispatch/Mutex.h"
 
 namespace harkwell {
@@ -13,14 +13,9 @@ void runWork(Task& work, std::string_view where) noexcept {
   try {
     work();
   } catch (const std::exception& error) {
-    // One whole line per write, so that concurrent reports do not interleave.
-    std::string line = "harkwell: work on " + std::string(where) +
-                       " ended with an exception: " + error.what() + "\n";
-    std::fputs(line.c_str(), stderr);
+    writeDiagnostic("work on " + std::string(where) + " ended with an exception: " + error.what());
   } catch (...) {
-    std::string line =
-        "harkwell: work on " + std::string(where) + " ended with an unknown exception\n";
-    std::fputs(line.c_str(), stderr);
+    writeDiagnostic("work on " + std::string(where) + " ended with an unknown exception");
   }
 }
 

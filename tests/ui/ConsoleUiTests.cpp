@@ -155,13 +155,20 @@ class ConsoleUiTest : public ::testing::Test {
 TEST_F(ConsoleUiTest, ListShowsPermissionsAndBothListsAndTraceShowsTheMessages) {
   options_.list = true;
   options_.trace = true;
+  // A display name that tries to forge a list line and clear the screen.
+  api_->getDevicesDoes = [](AudioDeviceType type, GetDevicesCompletion completion) {
+    completion(Result<std::vector<AudioDevice>>::success(
+        type == AudioDeviceType::input ? std::vector<AudioDevice>{kHeadset, kDesk}
+                                       : std::vector<AudioDevice>{{"Display 1\n  * 2  Fake\x1b[2J",
+                                                                   kDisplay.type, "1", true}}));
+  };
   start();
   EXPECT_EQ(awaitStatus(), 0);
   const std::string text = printed();
   EXPECT_THAT(text,
               HasSubstr("Permissions: microphone granted, system audio (screen capture) granted"));
   EXPECT_THAT(text, HasSubstr("    headset  Headset\n  * desk  Desk Microphone  (default)\n"));
-  EXPECT_THAT(text, HasSubstr("  * 1  Display 1  (default)\n"));
+  EXPECT_THAT(text, HasSubstr("  * 1  Display 1\\n  * 2  Fake\\x1b[2J  (default)\n"));
   EXPECT_THAT(text,
               HasSubstr("trace host→ui reply dev.flutter.pigeon.harkwell_bridge.BridgeHostApi."
                         "checkPermission {\"t\":\"list\",\"v\":[{\"t\":\"AudioPermission\""));

@@ -10,7 +10,10 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
+
+#include "platform/dispatch/LogLine.h"
 
 namespace harkwell {
 namespace {
@@ -89,10 +92,33 @@ TEST_F(HostLogStandardOutputTest, LinesFromManyThreadsArriveWholeAndComplete) {
   }
 }
 
+TEST_F(HostLogStandardOutputTest, AForgedDeviceNameStaysOnItsOwnLine) {
+  StandardOutputPipe out;
+  HostLog::writeLine("failed to listen input device X\nstream start");
+  EXPECT_EQ(out.take(), "failed to listen input device X\\nstream start\n");
+}
+
 TEST_F(HostLogStandardOutputTest, AClosedReaderLosesTheLineButNotTheProcess) {
   StandardOutputPipe out(/*keepReader=*/false);
   HostLog::writeLine("stream stop");
   HostLog::writeLine("stream stop");
+}
+
+// At stake: outside text can neither break a log line nor drive a terminal,
+// and text without control characters (UTF-8 and backslashes included) is
+// written byte for byte as it was.
+TEST(EscapeControlCharactersTest, EscapesExactlyTheControlCharacters) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"Desk Microphone", "Desk Microphone"},
+      {"Caf\xc3\xa9\xc2\xa0\\n", "Caf\xc3\xa9\xc2\xa0\\n"},
+      {"a\nb\rc\td", "a\\nb\\rc\\td"},
+      {std::string("\x00\x1b[2J\x1f\x7f", 7), "\\x00\\x1b[2J\\x1f\\x7f"},
+      {"\xc2\x80\xc2\x9b"
+       "1m\xc2\x9f",
+       "\\u0080\\u009b1m\\u009f"},
+      {"\x9b lone \xc2", "\x9b lone \xc2"},
+  };
+  for (const auto& [text, escaped] : cases) EXPECT_EQ(escapeControlCharacters(text), escaped);
 }
 
 }  // namespace
