@@ -1,10 +1,12 @@
 #include "ui/ConsoleOutput.h"
 
+#include "ui/TerminalText.h"
+
 namespace harkwell {
 
 void ConsoleOutput::line(std::string_view text) {
   endStatus();
-  std::string whole(text);
+  std::string whole = escapeControls(text);
   whole += '\n';
   write(whole);
 }
@@ -16,7 +18,7 @@ void ConsoleOutput::status(std::string_view text) {
   }
   // Carriage return and erase-line: the new reading replaces the old one.
   std::string whole = "\r\033[K";
-  whole += text;
+  whole += escapeControls(text);
   write(whole);
   statusShown_ = true;
 }
@@ -28,6 +30,8 @@ void ConsoleOutput::endStatus() {
 }
 
 void ConsoleOutput::write(const std::string& text) {
+  // A closed reader (stderr piped into `head`) fails the write with EPIPE,
+  // SIGPIPE being ignored: the capture goes on regardless.
   std::fwrite(text.data(), 1, text.size(), stream_);
   std::fflush(stream_);
 }

@@ -8,7 +8,8 @@ namespace harkwell {
 
 // Where the console UI writes: whole lines, plus on a terminal one status line
 // that is redrawn in place (the level meter). Each line is one write, so that
-// it never interleaves with the host's diagnostics.
+// it never interleaves with the host's diagnostics. Control characters in the
+// text are escaped: device names and host errors come from outside.
 // Thread affinity: the console UI's thread.
 class ConsoleOutput {
  public:

@@ -28,7 +28,8 @@ using namespace std::chrono_literals;
 using ::testing::HasSubstr;
 
 const AudioDevice kDesk{"Desk Microphone", AudioDeviceType::input, "desk", true};
-const AudioDevice kHeadset{"Headset", AudioDeviceType::input, "headset", false};
+// Its name tries to clear the screen: names come from outside.
+const AudioDevice kHeadset{"Headset\x1b[2J", AudioDeviceType::input, "headset", false};
 const AudioDevice kDisplay{"Display 1", AudioDeviceType::output, "1", true};
 
 NativeAudioEvent deviceEvent(const AudioDevice& device, NativeAudioEventType type,
@@ -100,9 +101,12 @@ class ConsoleUiTest : public ::testing::Test {
     ASSERT_TRUE(done.wait());
   }
 
+  // Time passing as it does for a running process: a tick every 100 ms.
   void advanceAndTick(std::chrono::milliseconds by) {
-    nowMs_ += by.count();
-    onUi([this] { ui_->tick(); });
+    for (; by > 0ms; by -= 100ms) {
+      nowMs_ += std::min(by, 100ms).count();
+      onUi([this] { ui_->tick(); });
+    }
   }
 
   bool pumpUntilCalled(const std::string& call) {
@@ -160,7 +164,8 @@ TEST_F(ConsoleUiTest, ListShowsPermissionsAndBothListsAndTraceShowsTheMessages) 
   const std::string text = printed();
   EXPECT_THAT(text,
               HasSubstr("Permissions: microphone granted, system audio (screen capture) granted"));
-  EXPECT_THAT(text, HasSubstr("    headset  Headset\n  * desk  Desk Microphone  (default)\n"));
+  EXPECT_THAT(text,
+              HasSubstr("    headset  Headset\\x1b[2J\n  * desk  Desk Microphone  (default)\n"));
   EXPECT_THAT(text, HasSubstr("  * 1  Display 1  (default)\n"));
   EXPECT_THAT(text,
               HasSubstr("trace host→ui reply dev.flutter.pigeon.harkwell_bridge.BridgeHostApi."
@@ -203,6 +208,8 @@ TEST_F(ConsoleUiTest, StopsAtTheRequestedLengthAndWritesEverySampleOfTheSource) 
 TEST_F(ConsoleUiTest, NoAudioWithinTheTimeoutFailsAndLeavesNoFile) {
   start();
   ASSERT_TRUE(pumpUntilCalled("listen(desk)"));
+  onUi([this] { ui_->tick(); });
+  nowMs_ += 10000;  // the process was stopped: its own stall is no source's fault
   advanceAndTick(2900ms);
   EXPECT_EQ(statuses_.size(), 0u) << "still within the three seconds";
   advanceAndTick(200ms);
@@ -212,16 +219,28 @@ TEST_F(ConsoleUiTest, NoAudioWithinTheTimeoutFailsAndLeavesNoFile) {
   EXPECT_FALSE(std::filesystem::exists(options_.wavPath));
 }
 
-TEST_F(ConsoleUiTest, AudioThatStopsArrivingEndsTheCaptureButKeepsWhatCame) {
+// At stake: silence (a suspended source) is waited for, not taken as the end;
+// a source the host reports failed ends with its reason, and what was saved
+// stays beside the target instead of replacing it.
+TEST_F(ConsoleUiTest, SilenceIsWaitedForAndAStopWithAnErrorKeepsWhatCameBesideTheTarget) {
   options_.seconds = 0;
-  audioOnListen_ = {std::vector<double>(160, 0.1)};
+  audioOnListen_ = {std::vector<double>(WavFileWriter::blockFrames + 160, 0.1)};
+  std::ofstream(options_.wavPath) << "an earlier recording";
   start();
   ASSERT_TRUE(pumpUntilCalled("listen(desk)"));
   onUi([] {});  // the audio has been taken
-  advanceAndTick(3000ms);
+  advanceAndTick(10000ms);
+  EXPECT_EQ(statuses_.size(), 0u);
+  EXPECT_THAT(printed(), HasSubstr("waiting: no audio for 10 s (source suspended?)"));
+  NativeAudioEvent stop = deviceEvent(kDesk, NativeAudioEventType::deviceStop);
+  stop.error = "the device was unplugged";
+  send(stop);
   EXPECT_EQ(awaitStatus(), ConsoleUi::failureExitStatus);
-  EXPECT_THAT(printed(), HasSubstr("no audio for 3 seconds: ending the capture"));
-  EXPECT_EQ(wavSamples().size(), 160u);
+  const std::string text = printed();
+  EXPECT_THAT(text, HasSubstr("Desk Microphone (input:desk) stopped: the device was unplugged"));
+  EXPECT_THAT(text, HasSubstr("Kept the 0.266 s saved in "));
+  std::ifstream target(options_.wavPath);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(target), {}), "an earlier recording");
 }
 
 TEST_F(ConsoleUiTest, CtrlCBeforeTheUiRunsGivesUpWithoutTalkingToTheHost) {
