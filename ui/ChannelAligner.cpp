@@ -8,7 +8,10 @@ ChannelAligner::ChannelAligner(std::size_t channels) : queues_(channels), positi
 
 void ChannelAligner::add(std::size_t channel, std::span<const float> samples,
                          std::int64_t endFrame) {
-  const std::int64_t start = endFrame - static_cast<std::int64_t>(samples.size());
+  // Frames count from the first block of any channel: the sources' common
+  // start-up time is nobody's silence.
+  if (!origin_) origin_ = endFrame - static_cast<std::int64_t>(samples.size());
+  const std::int64_t start = endFrame - *origin_ - static_cast<std::int64_t>(samples.size());
   if (start - positions_[channel] > toleranceFrames) {
     queues_[channel].insert(queues_[channel].end(),
                             static_cast<std::size_t>(start - positions_[channel]), 0.0f);
@@ -19,6 +22,8 @@ void ChannelAligner::add(std::size_t channel, std::span<const float> samples,
 }
 
 void ChannelAligner::padTo(std::int64_t frame) {
+  if (!origin_) return;
+  frame -= *origin_;
   for (std::size_t channel = 0; channel < queues_.size(); ++channel) {
     if (positions_[channel] >= frame) continue;
     queues_[channel].insert(queues_[channel].end(),
@@ -36,7 +41,7 @@ std::vector<float> ChannelAligner::takeReady() {
 std::vector<float> ChannelAligner::takeAll() {
   std::int64_t longest = 0;
   for (const std::int64_t position : positions_) longest = std::max(longest, position);
-  padTo(longest);
+  if (origin_) padTo(longest + *origin_);
   return takeReady();
 }
 

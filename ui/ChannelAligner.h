@@ -3,17 +3,18 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <span>
 #include <vector>
 
 namespace harkwell {
 
 // Lines up several sources' samples as the channels of one stream, by when
-// they arrived: a block that ends at frame F (its arrival, counted from the
-// start of the capture) is placed so, and whatever a channel lacks before it
-// becomes silence. Arrival jitter up to `toleranceFrames` is absorbed; a
-// channel later than that (a suspended or slow source) gets silence.
-// Thread affinity: one thread at a time.
+// they arrived: a block that ends at frame F (its arrival, on any clock
+// counted in frames) is placed so, and whatever a channel lacks before it
+// becomes silence. The file starts with the first block of any channel. Arrival jitter up to
+// `toleranceFrames` is absorbed; a channel later than that (a suspended or slow source) gets
+// silence. Thread affinity: one thread at a time.
 class ChannelAligner {
  public:
   // 100 ms at 16000 Hz: far more than a delivery's jitter, far less than a
@@ -35,6 +36,7 @@ class ChannelAligner {
 
   std::vector<std::deque<float>> queues_;
   std::vector<std::int64_t> positions_;  // frames placed so far, per channel
+  std::optional<std::int64_t> origin_;   // where the first block started
 };
 
 }  // namespace harkwell

@@ -102,5 +102,21 @@ TEST_F(HarkwellPulseTest, RecordsTheMicrophoneAndTheSpeakersIntoTwoChannels) {
   }
 }
 
+// At stake: a suspended source does not end a capture; the meter says it is
+// waiting.
+TEST_F(HarkwellPulseTest, ASuspendedSourceIsWaitedFor) {
+  HarkwellProcess harkwell(directory_, {"--backend", "pulse", "--seconds", "0"},
+                           "HARKWELL_NO_XDG_OPEN=1");
+  ASSERT_TRUE(harkwell.waitForError("Capturing"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  ASSERT_EQ(std::system("pactl suspend-source test_mic 1"), 0);
+  std::this_thread::sleep_for(std::chrono::seconds(4));
+  ASSERT_EQ(std::system("pactl suspend-source test_mic 0"), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  harkwell.signal(SIGINT);
+  EXPECT_EQ(harkwell.finish(), 0) << harkwell.err();
+  EXPECT_NE(harkwell.err().find("waiting: no audio for"), std::string::npos) << harkwell.err();
+}
+
 }  // namespace
 }  // namespace harkwell::test
