@@ -58,7 +58,7 @@ std::optional<int> parseConsoleOptions(int argc, const char* const argv[],
                  "Seconds of audio to record (decimal, at most 28800); 0 records until Ctrl-C");
   app.add_option("--wav", options.wavPath,
                  "WAV file to write; with several sources and no --mix, each source's file is "
-                 "this name with -input, -output:ID ... before the extension")
+                 "this name with -input, -output, -input_ID ... before the extension")
       ->check([](const std::string& text) -> std::string {
         if (text.empty()) return "the WAV path is empty";
         if (text == "-") {
