@@ -39,10 +39,6 @@ std::string levelBar(double peak, int width) {
   return "[" + std::string(filled, '#') + std::string(width - filled, '-') + "]";
 }
 
-double timeoutSeconds(std::chrono::milliseconds timeout) {
-  return std::chrono::duration<double>(timeout).count();
-}
-
 std::string absolutePath(const std::string& path) {
   std::error_code error;
   const std::filesystem::path absolute = std::filesystem::absolute(path, error);
@@ -396,13 +392,8 @@ void ConsoleUi::tick() {
   lastTickAt_ = now;
   if (phase_ != Phase::capturing) return;
   for (Capture& capture : captures_) {
-    if (capture.state == Capture::State::awaiting &&
-        now - capture.listenSentAt >= settings_.audioTimeout) {
-      output_.line("harkwell: no audio from " + capture.device.name + " within " +
-                   formatSeconds(timeoutSeconds(settings_.audioTimeout), 0) + " seconds");
-      requestStop(capture, true);
-    } else if (capture.state == Capture::State::stopping &&
-               now - capture.stopSentAt >= settings_.stopTimeout) {
+    if (capture.state == Capture::State::stopping &&
+        now - capture.stopSentAt >= settings_.stopTimeout) {
       output_.line("harkwell: the host did not confirm the stop of " + capture.device.name +
                    "; keeping what arrived");
       captureDone(capture);
@@ -437,10 +428,12 @@ void ConsoleUi::showMeter(Clock::time_point now) {
     if (several) text += capture.label + ": ";
     if (capture.state == Capture::State::done) {
       text += "ended";
-    } else if (capture.state == Capture::State::capturing &&
-               now - capture.lastAudioAt > std::chrono::seconds(1)) {
-      text += "waiting: no audio for " +
-              formatSeconds(secondsBetween(capture.lastAudioAt, now), 0) + " s (source suspended?)";
+    } else if (const Clock::time_point quietSince =
+                   capture.firstAudioAt ? capture.lastAudioAt : capture.listenSentAt;
+               capture.state != Capture::State::stopping &&
+               now - quietSince > std::chrono::seconds(1)) {
+      text += "waiting: no audio for " + formatSeconds(secondsBetween(quietSince, now), 0) +
+              " s (source suspended?)";
     } else if (several) {
       text += LevelMeter::formatDbfs(capture.window.peak()) + " dBFS " +
               levelBar(capture.window.peak(), 20);

@@ -52,10 +52,9 @@ class ConsoleUi {
     // How often the meter and the timeouts are looked at; zero starts no
     // ticker thread (tests call tick() themselves).
     std::chrono::milliseconds tickInterval{100};
-    // The longest wait for a source's first audio, and for deviceStop after
-    // unlisten. Later silence ends nothing: a suspended source sends nothing,
-    // and a source that is gone is reported by the host.
-    std::chrono::milliseconds audioTimeout{3000};
+    // The longest wait for deviceStop after unlisten. Silence ends nothing,
+    // at the start or later: a suspended source sends nothing, and a source
+    // that is gone, or sends nothing while running, is reported by the host.
     std::chrono::milliseconds stopTimeout{3000};
     // Ticks further apart than this mean the process itself was stopped or
     // starved; the time in between does not count against any source.
