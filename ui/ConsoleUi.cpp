@@ -334,6 +334,14 @@ void ConsoleUi::onAudio(Capture& capture, const std::vector<std::optional<double
     // poisoning the file and the meter.
     scratch_.push_back(sample && std::isfinite(*sample) ? static_cast<float>(*sample) : 0.0f);
   }
+  if (targetSamples_ > 0) {
+    // Exactly the length asked for: what arrives after it, until the host
+    // confirms the stop, is not part of the recording.
+    const std::uint64_t left =
+        targetSamples_ - std::min(targetSamples_, capture.total.sampleCount());
+    if (scratch_.size() > left) scratch_.resize(left);
+    if (scratch_.empty()) return;
+  }
   capture.total.add(scratch_);
   capture.window.add(scratch_);
   bool written = true;
