@@ -8,8 +8,10 @@
 namespace harkwell {
 namespace {
 
+constexpr const char* simulatedHint = " (--backend simulated records generated test tones instead)";
+
 BackendChoice simulated(std::string why) {
-  return BackendChoice{SimulatedCaptureBackend::makePaced(), "simulated (" + why + ")", {}};
+  return BackendChoice{SimulatedCaptureBackend::makePaced(), "simulated (" + why + ")", {}, true};
 }
 
 BackendChoice pulse(const PulseProbe& probePulse, const std::string& why) {
@@ -20,7 +22,7 @@ BackendChoice pulse(const PulseProbe& probePulse, const std::string& why) {
     return BackendChoice{nullptr,
                          {},
                          "the PulseAudio backend was asked for (" + why +
-                             "), but no sound server answered: " + whyNot};
+                             "), but no sound server answered: " + whyNot + simulatedHint};
   }
   return BackendChoice{std::move(backend), "PulseAudio (" + why + ")", {}};
 }
@@ -28,7 +30,7 @@ BackendChoice pulse(const PulseProbe& probePulse, const std::string& why) {
 }  // namespace
 
 BackendChoice chooseBackend(const std::optional<std::string>& requested, const char* environment,
-                            const PulseProbe& probePulse) {
+                            const char* pulseServer, const PulseProbe& probePulse) {
   std::string name;
   std::string source;
   if (requested) {
@@ -51,6 +53,12 @@ BackendChoice chooseBackend(const std::optional<std::string>& requested, const c
     return BackendChoice{std::move(backend), "PulseAudio (a sound server answered)", {}};
   }
   if (whyNot.empty()) whyNot = "no sound server answered";
+  if (pulseServer != nullptr && *pulseServer != '\0') {
+    return BackendChoice{nullptr,
+                         {},
+                         "the sound server PULSE_SERVER names (" + std::string(pulseServer) +
+                             ") does not answer: " + whyNot + simulatedHint};
+  }
   return simulated("PulseAudio: " + whyNot);
 }
 

@@ -16,6 +16,7 @@ struct BackendChoice {
   std::shared_ptr<CaptureBackend> backend;  // null when `error` says why
   std::string description;                  // "simulated (no sound server answered: …)"
   std::string error;
+  bool simulated = false;  // generated tones, not a recording
 };
 
 // Connects to a sound server; null, with the reason in `whyNot`, when none
@@ -26,9 +27,11 @@ using PulseProbe = std::function<std::shared_ptr<CaptureBackend>(std::string& wh
 // `environment` (HARKWELL_AUDIO_BACKEND; null or empty means unset), else
 // PulseAudio when `probePulse` connects, else the paced simulated backend.
 // An unknown name, or PulseAudio asked for without a server, is an error
-// rather than a quiet fallback. Any thread.
+// rather than a quiet fallback; so is a configured server (`pulseServer`,
+// PULSE_SERVER, set) that does not answer: a tone in place of the recording
+// the user set up would be a lie. Any thread.
 BackendChoice chooseBackend(const std::optional<std::string>& requested, const char* environment,
-                            const PulseProbe& probePulse);
+                            const char* pulseServer, const PulseProbe& probePulse);
 
 // The PulseAudio backend's own probe (one second); without PulseAudio support
 // in the build it always says why not. Any thread.

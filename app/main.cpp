@@ -1,10 +1,12 @@
 // harkwell: the native host, with the console UI standing in for the Flutter UI.
-//   harkwell [--backend simulated|pulse] [--list] [--source input|output[:ID]]
-//            [--seconds S] [--wav PATH] [--trace]
+//   harkwell [--backend simulated|pulse] [--list] [--source input|output[:ID]]...
+//            [--mix] [--seconds S] [--wav PATH] [--trace]
 // Standard output carries only the host's own log lines; everything the UI
 // and the start-up say goes to standard error. The exit status is the UI's
 // verdict (0: done; 1: a failure; 2: an unusable command line or source).
 
+#include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -30,17 +32,33 @@ void say(const std::string& text) {
   harkwell::writeDiagnostic(text);
 }
 
+// A standard descriptor closed by the caller would be taken by the next file
+// or pipe opened, and our own output written into it: each gets /dev/null.
+void occupyStandardDescriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1) continue;
+    const int opened = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (opened != fd && opened >= 0) ::close(opened);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
   using namespace harkwell;
 
+  occupyStandardDescriptors();
+  // A reader that went away (stderr piped into `head`) must not end a
+  // capture, nor must a file size limit: both become failed writes.
+  ::signal(SIGPIPE, SIG_IGN);
+  ::signal(SIGXFSZ, SIG_IGN);
+
   ConsoleOptions options;
   if (const std::optional<int> status = parseConsoleOptions(argc, argv, options)) return *status;
 
   // Chosen before the window wakes, so that the host only ever sees one backend.
-  const BackendChoice choice =
-      chooseBackend(options.backend, std::getenv("HARKWELL_AUDIO_BACKEND"), pulseAudioProbe());
+  const BackendChoice choice = chooseBackend(options.backend, std::getenv("HARKWELL_AUDIO_BACKEND"),
+                                             std::getenv("PULSE_SERVER"), pulseAudioProbe());
   if (!choice.backend) {
     say(choice.error);
     return ConsoleUi::failureExitStatus;
@@ -55,14 +73,18 @@ int main(int argc, char* argv[]) {
   ConsoleUi::Settings settings;
   settings.output = stderr;
   settings.terminal = ::isatty(STDERR_FILENO) == 1;
+  settings.backend = choice.description;
+  settings.simulatedBackend = choice.simulated;
   // Kept by the engine's UI program and by the signal handler for the life of
   // the process; the UI outlives the engine, which is never destroyed.
   auto ui = std::make_shared<ConsoleUi>(
       options, [](int status) { NSApplication::shared().terminate(status); }, settings);
   FlutterEngine::setDefaultUiProgram([ui](FlutterUiSide& side) { ui->run(side); });
 
-  // The first Ctrl-C goes to the UI, which ends a capture cleanly; a second one
-  // is left to the application, which then exits at once.
+  // The first Ctrl-C (or SIGTERM, or SIGHUP from a closed terminal) goes to
+  // the UI, which ends a capture cleanly; a second one is left to the
+  // application, which then exits at once, the files' headers covering every
+  // block written so far.
   NSApplication::shared().setTerminationRequestHandler([ui](int /*signalNumber*/, int count) {
     if (count > 1) return false;
     ui->interrupt();

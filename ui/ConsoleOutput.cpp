@@ -30,6 +30,8 @@ void ConsoleOutput::endStatus() {
 }
 
 void ConsoleOutput::write(const std::string& text) {
+  // A closed reader (stderr piped into `head`) fails the write with EPIPE,
+  // SIGPIPE being ignored: the capture goes on regardless.
   std::fwrite(text.data(), 1, text.size(), stream_);
   std::fflush(stream_);
 }

@@ -15,6 +15,7 @@
 #include "platform/dispatch/Mutex.h"
 #include "platform/dispatch/ThreadSafety.h"
 #include "platform/flutter/FlutterUiSide.h"
+#include "ui/ChannelAligner.h"
 #include "ui/ConsoleChannels.h"
 #include "ui/ConsoleOptions.h"
 #include "ui/ConsoleOutput.h"
@@ -27,9 +28,10 @@ namespace harkwell {
 // The console stand-in for the Flutter UI, run by the engine on its UI thread.
 // It speaks to the host only through the host channels and the event channel:
 // shows both permissions and both source lists, then (unless --list) listens to
-// one source with a live level meter, unlistens, waits for deviceStop, writes
-// the samples to a 16000 Hz mono float WAV file, prints a summary, and asks
-// the application to terminate with its verdict as the exit status.
+// each chosen source with a live level meter, unlistens, waits for deviceStop,
+// writes the samples to 16000 Hz float WAV files (one per source, or one
+// channel per source with --mix), prints a summary, and asks the application
+// to terminate with its verdict as the exit status.
 // Everything it prints goes to its output stream (standard error in the app).
 // Thread affinity: the UI thread, except interrupt() (any thread). Must
 // outlive the engine whose UI side runs it.
@@ -50,10 +52,16 @@ class ConsoleUi {
     // How often the meter and the timeouts are looked at; zero starts no
     // ticker thread (tests call tick() themselves).
     std::chrono::milliseconds tickInterval{100};
-    // The longest wait for the first audio, for more audio while capturing,
-    // and for deviceStop after unlisten.
-    std::chrono::milliseconds audioTimeout{3000};
+    // The longest wait for deviceStop after unlisten. Silence ends nothing,
+    // at the start or later: a suspended source sends nothing, and a source
+    // that is gone, or sends nothing while running, is reported by the host.
     std::chrono::milliseconds stopTimeout{3000};
+    // Ticks further apart than this mean the process itself was stopped or
+    // starved; the time in between does not count against any source.
+    std::chrono::milliseconds stallLimit{1000};
+    // Which backend the host runs on, for the summary and the files.
+    std::string backend;
+    bool simulatedBackend = false;
   };
 
   ConsoleUi(ConsoleOptions options, Terminate terminate, Settings settings);
@@ -66,31 +74,56 @@ class ConsoleUi {
   // `ui` must outlive this object's work. UI thread.
   void run(FlutterUiSide& ui) EXCLUDES(mutex_);
 
-  // The user pressed Ctrl-C: a capture ends cleanly (the file is still
-  // written, status 0); before a capture the UI gives up (status 130). Any
-  // thread.
+  // The user pressed Ctrl-C (or the terminal went): captures end cleanly (the
+  // files are still written, status 0); before a capture the UI gives up
+  // (status 130). Any thread.
   void interrupt() EXCLUDES(mutex_);
 
   // Redraws the meter and acts on timeouts. UI thread.
   void tick();
 
  private:
-  enum class Phase { idle, listing, awaitingAudio, capturing, stopping, finished };
+  enum class Phase { idle, listing, capturing, finished };
+
+  // One source being recorded. UI thread only.
+  struct Capture {
+    enum class State { awaiting, capturing, stopping, done };
+    std::string label;  // as the user named it: "input", "output:1"
+    AudioDevice device;
+    std::size_t channel = 0;             // in the mixed file
+    std::unique_ptr<WavFileWriter> wav;  // its own file; null when mixed
+    State state = State::awaiting;
+    bool failed = false;
+    bool writeFailed = false;  // its own file
+    LevelMeter total;
+    LevelMeter window;
+    std::uint64_t eventCount = 0;
+    std::uint64_t audioEventCount = 0;
+    Clock::time_point listenSentAt;
+    std::optional<Clock::time_point> firstAudioAt;
+    Clock::time_point lastAudioAt;
+    Clock::time_point stopSentAt;
+  };
 
   void onPermission(HostCallResult result);
   void requestDevices(AudioDeviceType type);
   void onDevices(AudioDeviceType type, HostCallResult result);
   void printReport();
+  bool prepareCaptures();
+  bool createFiles();
   void startCapture();
+  Capture* captureFor(const NativeAudioEvent& event);
   void onEvent(const NativeAudioEvent& event);
-  void onAudio(const std::vector<std::optional<double>>& audio);
+  void onAudio(Capture& capture, const std::vector<std::optional<double>>& audio);
+  bool writeMixed(bool everything);
   void handleInterrupt();
   void showMeter(Clock::time_point now);
-  // Unlistens and waits for deviceStop; `removeFile` drops the WAV file when
-  // the capture failed before any audio.
-  void requestStop(int status, bool removeFile);
-  void finishCapture();
+  // Unlistens and waits for deviceStop.
+  void requestStop(Capture& capture, bool failed);
+  void captureDone(Capture& capture);
+  void finishCaptures();
   void printSummary();
+  std::string saveFile(WavFileWriter& wav, bool good, int& status);
   void fail(int status, const std::string& message);
   void finish(int status);
 
@@ -110,20 +143,14 @@ class ConsoleUi {
   AudioPermission permission_;
   std::vector<AudioDevice> microphones_;
   std::vector<AudioDevice> displays_;
-  AudioDevice device_;
-  std::unique_ptr<WavFileWriter> wav_;
-  LevelMeter total_;
-  LevelMeter window_;
-  std::uint64_t eventCount_ = 0;
-  std::uint64_t audioEventCount_ = 0;
+  std::vector<Capture> captures_;
+  std::unique_ptr<WavFileWriter> mixed_;  // with --mix
+  std::optional<ChannelAligner> aligner_;
+  bool writeFailed_ = false;
   std::uint64_t targetSamples_ = 0;  // 0: until interrupted
-  Clock::time_point listenSentAt_;
-  std::optional<Clock::time_point> firstAudioAt_;
-  Clock::time_point lastAudioAt_;
-  Clock::time_point stopSentAt_;
+  Clock::time_point startedAt_;
+  std::optional<Clock::time_point> lastTickAt_;
   std::int64_t lastMeterSecond_ = 0;
-  int plannedStatus_ = 0;
-  bool removeFile_ = false;
   bool terminated_ = false;
   std::vector<float> scratch_;
 };

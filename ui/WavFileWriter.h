@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
@@ -10,48 +11,73 @@ struct sf_private_tag;
 
 namespace harkwell {
 
-// Writes a 16000 Hz mono WAV file of 32-bit float samples through libsndfile.
-// The file is created (or truncated) by open(); the header is finished by
-// close(), which the destructor also does when it was not called.
-// Samples are gathered and handed to libsndfile in blocks of `blockSamples`:
-// captured audio arrives a few milliseconds at a time, and libsndfile writes
-// each call straight to the file, one system call per call. A write error
-// therefore shows at the write that completes a block, or at close().
+// Writes a 16000 Hz WAV file of 32-bit float samples (one or more channels)
+// through libsndfile, so that nothing captured is lost and no file is left
+// half-right:
+// - the samples go to a temporary file beside the target ("NAME.PID.N.part"),
+//   which commit() renames over the target; an existing target is replaced
+//   only then, and two writers on one target never share a file;
+// - the header is rewritten with every block, so that a killed process leaves
+//   a temporary file whose header covers every whole block written;
+// - only regular files (or new names) are targets: a FIFO, device or
+//   directory is refused, since the header needs seeking.
+// Samples are gathered and handed to libsndfile in blocks of `blockFrames`
+// frames (one system call per call otherwise); a write error therefore shows
+// at the write that completes a block, or at commit().
 // Thread affinity: one thread at a time.
 class WavFileWriter {
  public:
   static constexpr int sampleRate = 16000;  // Hz
-  // 256 ms of audio, 16 KiB.
-  static constexpr std::size_t blockSamples = 4096;
+  // 256 ms of audio.
+  static constexpr std::size_t blockFrames = 4096;
 
-  // Opens `path` for writing; null with libsndfile's reason in `error` when it
-  // cannot be created. One thread at a time.
-  static std::unique_ptr<WavFileWriter> open(const std::string& path, std::string& error);
+  // The string chunks of the file.
+  struct Metadata {
+    std::string software;
+    std::string comment;
+  };
 
+  // Creates the temporary file for `target`; null with the reason in `error`
+  // when the target is not a regular file or the file cannot be created.
+  static std::unique_ptr<WavFileWriter> create(const std::string& target, int channels,
+                                               const Metadata& metadata, std::string& error);
+
+  // Leaves the temporary file as it is, unless it holds no frames (removed).
   ~WavFileWriter();
   WavFileWriter(const WavFileWriter&) = delete;
   WavFileWriter& operator=(const WavFileWriter&) = delete;
 
-  // Appends `samples`; false with the reason in `error` when the block they
-  // complete could not all be written (a full disk, say). One thread at a time.
+  // Appends interleaved frames (a whole number of them); false with the
+  // reason in `error` when the block they complete could not all be written
+  // (a full disk, say). Nothing more is written after a failure.
   bool write(std::span<const float> samples, std::string& error);
 
-  // Writes the samples still gathered, then finishes and closes the file;
-  // false with the (first) reason when either failed. Later calls do nothing
-  // and return true. One thread at a time.
-  bool close(std::string& error);
+  // Writes the frames still gathered, finishes the file and renames it over
+  // the target; false with the reason when any of it failed (the temporary
+  // file then stays, see temporaryPath()).
+  bool commit(std::string& error);
 
-  const std::string& path() const { return path_; }
+  // Finishes the file where it is, without touching the target; removes it
+  // when it holds no frames. Returns whether a file is left.
+  bool keepTemporary();
+
+  // Frames known to be in the file.
+  std::uint64_t framesOnDisk() const { return framesOnDisk_; }
+  const std::string& target() const { return target_; }
+  const std::string& temporaryPath() const { return temporaryPath_; }
 
  private:
-  WavFileWriter(sf_private_tag* file, std::string path);
-  // Hands the gathered samples to libsndfile; false with the reason when not
-  // all were written. They are dropped either way.
+  WavFileWriter(sf_private_tag* file, std::string target, std::string temporaryPath, int channels);
   bool flush(std::string& error);
+  bool closeFile(std::string& error);
 
   sf_private_tag* file_;
-  std::string path_;
-  std::vector<float> pending_;  // fewer than blockSamples between calls
+  const std::string target_;
+  const std::string temporaryPath_;
+  const std::size_t channels_;
+  std::vector<float> pending_;  // fewer than blockFrames frames between calls
+  std::uint64_t framesOnDisk_ = 0;
+  bool failed_ = false;
 };
 
 }  // namespace harkwell

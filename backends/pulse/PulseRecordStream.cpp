@@ -165,6 +165,7 @@ std::optional<NSError> PulseRecordStream::connectLocked(PulseConnection::Lock& l
   readySeen_ = true;
   readyAtUsec_ = pa_rtclock_now();
   lastDataUsec_ = readyAtUsec_;
+  lastCheckUsec_ = readyAtUsec_;
   watchdog_ = pa_context_rttime_new(context, readyAtUsec_ + watchdogPeriodUsec,
                                     &PulseRecordStream::onWatchdog, this);
   sampleRate_ = request_.sampleSpec.rate;
@@ -309,7 +310,11 @@ void PulseRecordStream::checkWatchdog() {
   if (!watchdog_ || !stream_ || failed_) return;
   const pa_usec_t now = pa_rtclock_now();
   // A suspended source sends nothing by design; silence is not a fault then.
-  if (pa_stream_is_suspended(stream_) == 1) lastDataUsec_ = now;
+  // Nor is silence while this process itself did not run (SIGSTOP, a starved
+  // machine): the watchdog firing far later than asked shows that.
+  const bool stalled = now - lastCheckUsec_ > watchdogPeriodUsec + PA_USEC_PER_SEC;
+  lastCheckUsec_ = now;
+  if (stalled || pa_stream_is_suspended(stream_) == 1) lastDataUsec_ = now;
   const pa_usec_t fragmentUsec = std::chrono::microseconds(pulseFragment).count();
   const pa_usec_t limit =
       dataSeen_ ? std::max(minimumSilenceUsec, 10 * fragmentUsec) : firstDataGraceUsec;

@@ -92,6 +92,7 @@ class PulseRecordStream {
   bool dataSeen_ = false;
   uint64_t readyAtUsec_ = 0;
   uint64_t lastDataUsec_ = 0;
+  uint64_t lastCheckUsec_ = 0;  // when the watchdog last ran
   uint64_t framesDelivered_ = 0;
   uint64_t holesDropped_ = 0;
   PulseStreamRequest request_{};

@@ -81,7 +81,9 @@ bool setUp() {
   sigemptyset(&action.sa_mask);
   // Other threads' system calls carry on instead of failing with EINTR.
   action.sa_flags = SA_RESTART;
-  return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0;
+  // SIGHUP (the terminal closed) asks to end as SIGTERM does.
+  return ::sigaction(SIGINT, &action, nullptr) == 0 &&
+         ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGHUP, &action, nullptr) == 0;
 }
 
 }  // namespace

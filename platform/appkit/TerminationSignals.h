@@ -4,7 +4,7 @@
 
 namespace harkwell {
 
-// Turns SIGINT and SIGTERM into ordinary calls: the signal handler only writes
+// Turns SIGINT, SIGTERM and SIGHUP into ordinary calls: the signal handler only writes
 // the signal number into a pipe (async-signal-safe), and a thread of its own
 // reads the pipe and calls the listener there, where it may lock and allocate.
 // Thread affinity: any thread; the listener runs on the "signals" thread.

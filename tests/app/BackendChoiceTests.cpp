@@ -41,7 +41,7 @@ TEST_P(BackendChoiceTest, PicksTheBackendTheRulesGive) {
     return nullptr;
   };
 
-  const BackendChoice choice = chooseBackend(c.requested, c.environment, probe);
+  const BackendChoice choice = chooseBackend(c.requested, c.environment, nullptr, probe);
 
   switch (c.expected) {
     case Outcome::simulated:

@@ -2,49 +2,46 @@
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
-#include <sys/resource.h>
+#include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
-
-#include <csignal>
 
 #include <cstddef>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 namespace harkwell {
 namespace {
 
-// At stake: the file holds every sample written, once and in order, however
-// the writes fall against the writer's blocks (the samples gathered since the
-// last block must reach the file at close, or when the writer is dropped), and
-// a failing write is reported, not swallowed.
 class WavFileWriterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    directory_ = std::filesystem::temp_directory_path() /
-                 ("harkwell-wav-" + std::to_string(::getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(directory_);
-    path_ = (directory_ / "out.wav").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "harkwell-wav-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    directory_ = pattern;
+    target_ = (directory_ / "out.wav").string();
   }
   void TearDown() override { std::filesystem::remove_all(directory_); }
 
-  std::vector<float> readBack(SF_INFO& info) {
+  // The samples of the one file in the directory, as libsndfile reads them.
+  std::vector<float> readOnlyFile(SF_INFO& info, std::string& comment) {
+    std::vector<std::filesystem::path> files{std::filesystem::directory_iterator(directory_), {}};
+    EXPECT_EQ(files.size(), 1u) << "no temporary file may be left beside the target";
     info = SF_INFO{};
-    SNDFILE* file = sf_open(path_.c_str(), SFM_READ, &info);
-    if (file == nullptr) {
-      ADD_FAILURE() << "cannot read back " << path_ << ": " << sf_strerror(nullptr);
-      return {};
-    }
-    std::vector<float> samples(static_cast<std::size_t>(info.frames));
-    samples.resize(static_cast<std::size_t>(sf_readf_float(file, samples.data(), info.frames)));
+    SNDFILE* file = files.empty() ? nullptr : sf_open(files[0].c_str(), SFM_READ, &info);
+    if (file == nullptr) return {};
+    const char* text = sf_get_string(file, SF_STR_COMMENT);
+    comment = text != nullptr ? text : "";
+    std::vector<float> samples(static_cast<std::size_t>(info.frames * info.channels));
+    sf_readf_float(file, samples.data(), info.frames);
     sf_close(file);
     return samples;
   }
 
   std::filesystem::path directory_;
-  std::string path_;
+  std::string target_;
 };
 
 // Samples numbered from `first`, so that a lost, repeated or moved run shows.
@@ -54,99 +51,52 @@ std::vector<float> numbered(std::size_t first, std::size_t count) {
   return samples;
 }
 
-TEST_F(WavFileWriterTest, EverySampleArrivesInOrderWhateverTheWriteSizes) {
-  const std::size_t block = WavFileWriter::blockSamples;
-  // Capture-sized writes, an empty one, one that ends exactly on a block, one
-  // larger than a block, and a tail shorter than a block.
-  const std::vector<std::size_t> sizes = {80, 0, 80, block - 160, 1, 3 * block + 7, 80, 25};
+// At stake: every sample arrives once and in order however the writes fall
+// against the blocks, and the target is replaced only by the finished file.
+TEST_F(WavFileWriterTest, CommitReplacesTheTargetWithEverySampleInOrder) {
+  std::ofstream(target_) << "an earlier recording";
+  const std::size_t block = WavFileWriter::blockFrames * 2;  // two channels
+  const std::vector<std::size_t> sizes = {160, 0, block - 160, 2, 3 * block + 8, 50};
   std::string error;
-  auto writer = WavFileWriter::open(path_, error);
+  auto writer = WavFileWriter::create(target_, 2, {"harkwell", "two tones"}, error);
   ASSERT_NE(writer, nullptr) << error;
   std::size_t total = 0;
   for (const std::size_t size : sizes) {
     ASSERT_TRUE(writer->write(numbered(total, size), error)) << error;
     total += size;
   }
-  ASSERT_TRUE(writer->close(error)) << error;
-  EXPECT_TRUE(writer->close(error)) << "a second close does nothing";
+  std::ifstream before(target_);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(before), {}), "an earlier recording");
+  ASSERT_TRUE(writer->commit(error)) << error;
+  EXPECT_EQ(writer->framesOnDisk(), total / 2);
 
   SF_INFO info;
-  const std::vector<float> samples = readBack(info);
-  EXPECT_EQ(info.samplerate, 16000);
-  EXPECT_EQ(info.channels, 1);
+  std::string comment;
+  EXPECT_EQ(readOnlyFile(info, comment), numbered(0, total));
+  EXPECT_EQ(info.channels, 2);
   EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
-  EXPECT_EQ(samples, numbered(0, total));
+  EXPECT_EQ(comment, "two tones");
 }
 
-TEST_F(WavFileWriterTest, DroppingTheWriterStillWritesTheLastSamples) {
-  std::string error;
-  {
-    auto writer = WavFileWriter::open(path_, error);
-    ASSERT_NE(writer, nullptr) << error;
-    ASSERT_TRUE(writer->write(numbered(0, 100), error)) << error;
+// At stake: a process killed while writing leaves a file whose header covers
+// every whole block it wrote.
+TEST_F(WavFileWriterTest, AKilledWriterLeavesAFileThatSaysWhatItHolds) {
+  const std::size_t frames = 3 * WavFileWriter::blockFrames + 100;
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::string error;
+    auto writer = WavFileWriter::create(target_, 1, {}, error);
+    for (std::size_t i = 0; writer && i < frames; i += 128) writer->write(numbered(i, 128), error);
+    ::_exit(writer ? 0 : 1);  // no destructor, no close: as if killed
   }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_EQ(status, 0);
   SF_INFO info;
-  EXPECT_EQ(readBack(info), numbered(0, 100));
-}
-
-// A file size limit makes the writes past it fail (EFBIG) as a full disk
-// would, after a header that fits.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-    getrlimit(RLIMIT_FSIZE, &previous_);
-    rlimit limit = previous_;
-    limit.rlim_cur = bytes;
-    applied_ = setrlimit(RLIMIT_FSIZE, &limit) == 0;
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &previous_);
-    std::signal(SIGXFSZ, previousHandler_);
-  }
-  FileSizeLimit(const FileSizeLimit&) = delete;
-  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-  bool applied() const { return applied_; }
-
- private:
-  rlimit previous_{};
-  void (*previousHandler_)(int) = nullptr;
-  bool applied_ = false;
-};
-
-TEST_F(WavFileWriterTest, AFailingWriteIsReportedByTheWriteOrAtTheLatestByClose) {
-  std::string error;
-  auto writer = WavFileWriter::open(path_, error);
-  ASSERT_NE(writer, nullptr) << error;
-  {
-    const FileSizeLimit limit(4096);
-    ASSERT_TRUE(limit.applied());
-    // Half a block: gathered, so the failure can only show at close.
-    std::string writeError;
-    EXPECT_TRUE(writer->write(numbered(0, WavFileWriter::blockSamples / 2), writeError))
-        << writeError;
-    std::string closeError;
-    EXPECT_FALSE(writer->close(closeError));
-    EXPECT_FALSE(closeError.empty());
-  }
-
-  // A whole block is written by the write that completes it.
-  writer = WavFileWriter::open(path_, error);
-  ASSERT_NE(writer, nullptr) << error;
-  {
-    const FileSizeLimit limit(4096);
-    std::string writeError;
-    EXPECT_FALSE(writer->write(numbered(0, WavFileWriter::blockSamples), writeError));
-    EXPECT_FALSE(writeError.empty());
-  }
-  writer.reset();
-
-  error.clear();
-  writer = WavFileWriter::open(path_, error);
-  ASSERT_NE(writer, nullptr) << error;
-  ASSERT_TRUE(writer->close(error)) << error;
-  EXPECT_FALSE(writer->write(numbered(0, 1), error)) << "writing after close";
-  EXPECT_EQ(error, "the file is closed");
+  std::string comment;
+  EXPECT_EQ(readOnlyFile(info, comment), numbered(0, 3 * WavFileWriter::blockFrames));
+  EXPECT_FALSE(std::filesystem::exists(target_));
 }
 
 }  // namespace

@@ -5,11 +5,16 @@
 #include <signal.h>
 #include <stdlib.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/app/e2e/HarkwellProcess.h"
@@ -38,20 +43,36 @@ class HarkwellBinaryTest : public ::testing::Test {
     return std::make_unique<HarkwellProcess>(directory_, arguments, environment);
   }
 
-  // A finished capture: exit 0, a summary, standard output the host's own fixed
-  // log lines only, and a 16000 Hz mono float WAV file.
-  std::optional<WavContent> expectCapture(HarkwellProcess& process, const std::string& wavName) {
+  // The one file of the directory whose name ends in `suffix`.
+  std::filesystem::path onlyFileEndingIn(const std::string& suffix) {
+    std::vector<std::filesystem::path> found;
+    for (const auto& entry : std::filesystem::directory_iterator(directory_)) {
+      const std::string name = entry.path().filename().string();
+      if (name.size() >= suffix.size() && name.ends_with(suffix)) found.push_back(entry.path());
+    }
+    EXPECT_EQ(found.size(), 1u) << suffix;
+    return found.empty() ? std::filesystem::path() : found[0];
+  }
+
+  // A finished capture: exit 0, a summary naming the simulated backend as
+  // such, standard output the host's own fixed log lines only, and a 16000 Hz
+  // float WAV file that says it holds generated tones.
+  std::optional<WavContent> expectCapture(HarkwellProcess& process, const std::string& wavName,
+                                          int channel = 0, int channels = 1) {
     EXPECT_EQ(process.finish(), 0) << process.err();
-    EXPECT_NE(process.err().find("Summary"), std::string::npos) << process.err();
+    EXPECT_NE(process.err().find("Summary\n  backend:           simulated"), std::string::npos)
+        << process.err();
     std::istringstream lines(process.out());
     for (std::string line; std::getline(lines, line);) {
       EXPECT_TRUE(line == "stream start" || line == "stream stop") << "standard output: " << line;
     }
-    auto wav = readWav((directory_ / wavName).string());
+    auto wav = readWav((directory_ / wavName).string(), channel);
     EXPECT_TRUE(wav.has_value()) << process.err();
     if (!wav) return wav;
     EXPECT_EQ(wav->info.samplerate, 16000);
-    EXPECT_EQ(wav->info.channels, 1);
+    EXPECT_EQ(wav->info.channels, channels);
+    EXPECT_NE(wav->comment.find("generated test tones, not a recording"), std::string::npos)
+        << wav->comment;
     EXPECT_EQ(wav->info.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
     return wav;
   }
@@ -78,19 +99,116 @@ TEST_F(HarkwellBinaryTest, ANamedMicrophoneIsTheOneCaptured) {
   EXPECT_NEAR(dominantFrequency(*wav), 660, 10.0);
 }
 
-TEST_F(HarkwellBinaryTest, TheDefaultDisplaysSystemAudioIsCaptured) {
-  auto process = start({"--source", "output", "--seconds", "2", "--wav", "display.wav"});
-  const auto wav = expectCapture(*process, "display.wav");
-  ASSERT_TRUE(wav.has_value());
-  EXPECT_NEAR(double(wav->samples.size()), 32000, 3200);
-  EXPECT_NEAR(dominantFrequency(*wav), 1000, 10.0);
+// At stake: a call (microphone and system audio) is recorded in one run,
+// each source into its own file, or with --mix into its own channel.
+TEST_F(HarkwellBinaryTest, TwoSourcesGoIntoTheirOwnFilesOrTheirOwnChannels) {
+  for (const bool mix : {false, true}) {
+    std::vector<std::string> arguments{"--source", "input", "--source", "output", "--seconds", "2"};
+    if (mix) arguments.push_back("--mix");
+    auto process = start(arguments);
+    ASSERT_EQ(process->finish(), 0) << process->err();
+    const struct {
+      const char* file;
+      int channel;
+      double frequency;
+    } expected[] = {{"harkwell-capture-input.wav", 0, 440},
+                    {"harkwell-capture-output.wav", 0, 1000}};
+    for (int i = 0; i < 2; ++i) {
+      const auto wav = expectCapture(*process, mix ? "harkwell-capture.wav" : expected[i].file,
+                                     mix ? i : 0, mix ? 2 : 1);
+      ASSERT_TRUE(wav.has_value());
+      EXPECT_NEAR(double(wav->samples.size()), 32000, 1600) << "mix " << mix << process->err();
+      EXPECT_NEAR(dominantFrequency(*wav), expected[i].frequency, 10.0) << "mix " << mix;
+    }
+  }
 }
 
-TEST_F(HarkwellBinaryTest, CtrlCEndsAnOpenEndedCaptureAndStillWritesTheFile) {
-  auto process = start({"--seconds", "0", "--wav", "open.wav"});
+// At stake: closed standard descriptors are not taken by the app's own pipes.
+TEST_F(HarkwellBinaryTest, ClosedStandardDescriptorsDoNotDisturbACapture) {
+  HarkwellProcess process(directory_, {"--seconds", "1"}, simulated, "<&- >stdout.txt 2>&-");
+  EXPECT_EQ(process.finish(), 0);
+  const auto wav = readWav((directory_ / "harkwell-capture.wav").string());
+  ASSERT_TRUE(wav.has_value());
+  EXPECT_NEAR(double(wav->samples.size()), 16000, 1600);
+}
+
+// At stake: a closed terminal (SIGHUP) ends a capture as Ctrl-C does, and the
+// app's own stop (SIGSTOP … SIGCONT) is no silence of the source.
+TEST_F(HarkwellBinaryTest, AStopAndContinueThenAClosedTerminalLoseNothing) {
+  auto process = start({"--seconds", "0"});
   ASSERT_TRUE(process->waitForError("Capturing"));
-  process->signal(SIGINT);
-  expectCapture(*process, "open.wav");
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  process->signal(SIGSTOP);
+  std::this_thread::sleep_for(std::chrono::seconds(4));
+  process->signal(SIGCONT);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  process->signal(SIGHUP);
+  const auto wav = expectCapture(*process, "harkwell-capture.wav");
+  ASSERT_TRUE(wav.has_value());
+  EXPECT_GT(wav->samples.size(), 8000u);
+  EXPECT_EQ(process->err().find("no audio"), std::string::npos) << process->err();
+}
+
+// At stake: quitting at once still leaves the audio so far in a file whose
+// header says how much it holds (libsndfile would read past a header that
+// says 0, so the header is read here itself).
+TEST_F(HarkwellBinaryTest, ASecondSigtermLeavesAFileWhoseHeaderCoversItsAudio) {
+  auto process = start({"--seconds", "0"});
+  ASSERT_TRUE(process->waitForError("Capturing"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  process->signal(SIGTERM);
+  process->signal(SIGTERM);
+  process->finish();
+  std::uint32_t declared = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(directory_)) {
+    const std::string bytes = readWholeFile(entry.path());
+    const std::size_t data = bytes.find("data");
+    if (bytes.rfind("RIFF", 0) != 0 || data == std::string::npos || data + 8 > bytes.size()) {
+      continue;
+    }
+    std::uint32_t size = 0;
+    for (int i = 3; i >= 0; --i) size = size << 8 | static_cast<unsigned char>(bytes[data + 4 + i]);
+    EXPECT_LE(data + 8 + size, bytes.size()) << entry.path();
+    declared += size;
+  }
+  EXPECT_GE(declared, 4096u * 4) << "at least one block of 4-byte samples";
+}
+
+// At stake: a full disk (here a file size limit) keeps the earlier recording
+// at the target, keeps what was saved beside it, and the summary counts only
+// what is on disk.
+TEST_F(HarkwellBinaryTest, AFullDiskKeepsTheEarlierFileAndTellsWhatWasSaved) {
+  std::ofstream(directory_ / "keep.wav") << "an earlier recording";
+  auto process = start({"--seconds", "3", "--wav", "keep.wav"},
+                       std::string(simulated) + " sh -c 'ulimit -f 100; exec \"$0\" \"$@\"'");
+  EXPECT_EQ(process->finish(), 1) << process->err();
+  const std::string err = process->err();
+  EXPECT_NE(err.find("cannot write the WAV file"), std::string::npos) << err;
+  EXPECT_EQ(readWholeFile(directory_ / "keep.wav"), "an earlier recording");
+  const auto kept = readWav(onlyFileEndingIn(".part").string());
+  ASSERT_TRUE(kept.has_value());
+  const std::size_t at = err.find("samples:           ");
+  ASSERT_NE(at, std::string::npos) << err;
+  EXPECT_EQ(std::stoul(err.substr(at + 19)), kept->samples.size()) << err;
+  EXPECT_NE(err.find(" received)"), std::string::npos) << err;
+}
+
+// At stake: two runs on one path never share a file: it ends up holding one
+// whole recording.
+TEST_F(HarkwellBinaryTest, TwoRunsOnOnePathLeaveOneWholeRecording) {
+  std::filesystem::create_directory(directory_ / "other");
+  auto first = start({"--source", "input", "--seconds", "2", "--wav", "same.wav"});
+  HarkwellProcess second(directory_ / "other",
+                         {"--source", "output", "--seconds", "2", "--wav", "../same.wav"},
+                         simulated);
+  EXPECT_EQ(first->finish(), 0) << first->err();
+  EXPECT_EQ(second.finish(), 0) << second.err();
+  const auto wav = readWav((directory_ / "same.wav").string());
+  ASSERT_TRUE(wav.has_value());
+  EXPECT_NEAR(double(wav->samples.size()), 32000, 1600);
+  const double low = powerAt(*wav, 440);
+  const double high = powerAt(*wav, 1000);
+  EXPECT_GT(std::max(low, high), 1000 * std::min(low, high)) << "the tones are mixed";
 }
 
 struct RefusalCase {
@@ -99,6 +217,7 @@ struct RefusalCase {
   const char* environment;
   int exitStatus;
   const char* message;
+  const char* setup = nullptr;  // a shell command run in the directory first
 };
 
 // At stake: what cannot be captured or kept is refused with a one-line reason
@@ -107,6 +226,9 @@ class HarkwellRefusalTest : public HarkwellBinaryTest,
                             public ::testing::WithParamInterface<RefusalCase> {};
 
 TEST_P(HarkwellRefusalTest, ExitsWithTheStatusAndTheReason) {
+  if (GetParam().setup != nullptr) {
+    ASSERT_EQ(std::system(("cd '" + directory_.string() + "' && " + GetParam().setup).c_str()), 0);
+  }
   auto process = start(GetParam().arguments, GetParam().environment);
   EXPECT_EQ(process->finish(), GetParam().exitStatus);
   EXPECT_NE(process->err().find(GetParam().message), std::string::npos) << process->err();
@@ -114,23 +236,46 @@ TEST_P(HarkwellRefusalTest, ExitsWithTheStatusAndTheReason) {
   EXPECT_FALSE(std::filesystem::exists(directory_ / "harkwell-capture.wav"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, HarkwellRefusalTest,
-                         ::testing::Values(RefusalCase{"UnknownSource",
-                                                       {"--source", "input:nobody"},
-                                                       simulated,
-                                                       2,
-                                                       "unknown source 'input:nobody'"},
-                                           RefusalCase{"UnwritableWav",
-                                                       {"--wav", "missing-folder/out.wav"},
-                                                       simulated,
-                                                       1,
-                                                       "cannot write the WAV file"},
-                                           RefusalCase{"UnknownBackend",
-                                                       {"--list"},
-                                                       "HARKWELL_AUDIO_BACKEND=alsa",
-                                                       1,
-                                                       "unknown audio backend 'alsa'"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HarkwellRefusalTest,
+    ::testing::Values(
+        RefusalCase{"UnknownSource",
+                    {"--source", "input:nobody"},
+                    simulated,
+                    2,
+                    "unknown source 'input:nobody'"},
+        RefusalCase{"UnwritableWav",
+                    {"--wav", "missing-folder/out.wav"},
+                    simulated,
+                    1,
+                    "cannot write the WAV file"},
+        RefusalCase{"WavIntoAFifo",
+                    {"--wav", "fifo.wav"},
+                    simulated,
+                    1,
+                    "not a regular file",
+                    "mkfifo fifo.wav"},
+        RefusalCase{"WavOnStandardOutput",
+                    {"--wav", "-"},
+                    simulated,
+                    2,
+                    "does not write WAV to standard output"},
+        RefusalCase{"UnknownBackend",
+                    {"--list"},
+                    "HARKWELL_AUDIO_BACKEND=alsa",
+                    1,
+                    "unknown audio backend 'alsa'"},
+        RefusalCase{"ConfiguredServerThatDoesNotAnswer",
+                    {"--list"},
+                    "PULSE_SERVER=unix:/nonexistent/native",
+                    1,
+                    "does not answer"},
+        RefusalCase{"SecondsNan", {"--seconds", "nan"}, simulated, 2, "not a number"},
+        RefusalCase{"SecondsHex", {"--seconds", "0x10"}, simulated, 2, "not a number"},
+        RefusalCase{"SecondsText", {"--seconds", "abc"}, simulated, 2, "not a number"},
+        RefusalCase{"SecondsHuge", {"--seconds", "1e308"}, simulated, 2, "out of range"},
+        RefusalCase{"SecondsTiny", {"--seconds", "1e-9"}, simulated, 2, "out of range"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace harkwell::test

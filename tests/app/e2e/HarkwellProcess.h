@@ -25,18 +25,20 @@ inline std::string readWholeFile(const std::filesystem::path& path) {
 }
 
 // One run of the harkwell binary in `directory`, through a shell that sets
-// `environment` ("NAME=value ...") and execs it, with standard input closed
-// and both output streams in files there. The arguments hold no quotes.
+// `environment` ("NAME=value ...") and execs it, by default with standard
+// input empty and both output streams in files there. The arguments hold no
+// quotes.
 // Thread affinity: the test's thread.
 class HarkwellProcess {
  public:
   HarkwellProcess(const std::filesystem::path& directory, const std::vector<std::string>& arguments,
-                  const std::string& environment)
+                  const std::string& environment,
+                  const std::string& redirections = "</dev/null >stdout.txt 2>stderr.txt")
       : directory_(directory) {
     std::string command =
         "cd '" + directory.string() + "' && exec env " + environment + " '" + HARKWELL_BINARY + "'";
     for (const auto& argument : arguments) command += " '" + argument + "'";
-    command += " </dev/null >stdout.txt 2>stderr.txt";
+    command += " " + redirections;
     const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
     if (posix_spawn(&pid_, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
       throw std::runtime_error("cannot start " + command);

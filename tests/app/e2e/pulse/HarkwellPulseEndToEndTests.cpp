@@ -67,30 +67,55 @@ class HarkwellPulseTest : public ::testing::Test {
   std::filesystem::path directory_;
 };
 
-TEST_F(HarkwellPulseTest, RecordsTheTonePlayedIntoTheSpeakers) {
-  const std::string tone = (directory_ / "tone.wav").string();
-  ASSERT_EQ(
-      std::system(("sox -n -r 48000 -c 2 -b 16 '" + tone + "' synth 6 sine 1000 vol 0.5").c_str()),
-      0);
-  BackgroundCommand player("exec paplay -d test_speakers '" + tone + "'");
-  ASSERT_TRUE(player.started());
-  // The player needs a moment before the sink renders its first samples.
+// At stake: a call is recorded in one run: the microphone and the system
+// audio, each in its own channel, both the length asked for.
+TEST_F(HarkwellPulseTest, RecordsTheMicrophoneAndTheSpeakersIntoTwoChannels) {
+  const auto makeTone = [&](const std::string& name, int channels, int frequency) {
+    const std::string path = (directory_ / name).string();
+    const std::string command = "sox -n -r 48000 -c " + std::to_string(channels) + " -b 16 '" +
+                                path + "' synth 6 sine " + std::to_string(frequency) + " vol 0.5";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    return path;
+  };
+  BackgroundCommand speakers("exec paplay -d test_speakers '" + makeTone("high.wav", 2, 1000) +
+                             "'");
+  BackgroundCommand microphone("exec paplay -d test_micfeed '" + makeTone("low.wav", 1, 440) + "'");
+  ASSERT_TRUE(speakers.started() && microphone.started());
+  // The players need a moment before the sinks render their first samples.
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
 
-  const std::string source = "output:" + std::to_string(displayIdForSinkName("test_speakers"));
-  HarkwellProcess harkwell(
-      directory_,
-      {"--backend", "pulse", "--source", source, "--seconds", "2", "--wav", "capture.wav"},
-      "HARKWELL_NO_XDG_OPEN=1");
+  const std::string display = "output:" + std::to_string(displayIdForSinkName("test_speakers"));
+  HarkwellProcess harkwell(directory_,
+                           {"--backend", "pulse", "--source", "input", "--source", display, "--mix",
+                            "--seconds", "2", "--wav", "call.wav"},
+                           "HARKWELL_NO_XDG_OPEN=1");
   ASSERT_EQ(harkwell.finish(), 0) << harkwell.err();
   EXPECT_NE(harkwell.err().find("audio backend: PulseAudio"), std::string::npos) << harkwell.err();
 
-  const auto wav = readWav((directory_ / "capture.wav").string());
-  ASSERT_TRUE(wav.has_value()) << harkwell.err();
-  EXPECT_EQ(wav->info.samplerate, 16000);
-  EXPECT_EQ(wav->info.channels, 1);
-  EXPECT_NEAR(static_cast<double>(wav->samples.size()) / 16000, 2.0, 0.2);
-  EXPECT_NEAR(dominantFrequency(*wav), 1000.0, 10.0);
+  const double frequencies[] = {440, 1000};
+  for (int channel = 0; channel < 2; ++channel) {
+    const auto wav = readWav((directory_ / "call.wav").string(), channel);
+    ASSERT_TRUE(wav.has_value()) << harkwell.err();
+    EXPECT_EQ(wav->info.channels, 2);
+    EXPECT_NEAR(static_cast<double>(wav->samples.size()) / 16000, 2.0, 0.2);
+    EXPECT_NEAR(dominantFrequency(*wav), frequencies[channel], 10.0) << channel;
+  }
+}
+
+// At stake: a suspended source does not end a capture; the meter says it is
+// waiting.
+TEST_F(HarkwellPulseTest, ASuspendedSourceIsWaitedFor) {
+  HarkwellProcess harkwell(directory_, {"--backend", "pulse", "--seconds", "0"},
+                           "HARKWELL_NO_XDG_OPEN=1");
+  ASSERT_TRUE(harkwell.waitForError("Capturing"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  ASSERT_EQ(std::system("pactl suspend-source test_mic 1"), 0);
+  std::this_thread::sleep_for(std::chrono::seconds(4));
+  ASSERT_EQ(std::system("pactl suspend-source test_mic 0"), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  harkwell.signal(SIGINT);
+  EXPECT_EQ(harkwell.finish(), 0) << harkwell.err();
+  EXPECT_NE(harkwell.err().find("waiting: no audio for"), std::string::npos) << harkwell.err();
 }
 
 }  // namespace
