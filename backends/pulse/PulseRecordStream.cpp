@@ -267,9 +267,9 @@ void PulseRecordStream::onRead(pa_stream*, size_t, void* self) {
 }
 
 void PulseRecordStream::readAvailable() {
+  // No pa_stream_readable_size first: peek says as much (nothing: no data,
+  // no size), and every libpulse call costs a getpid for its fork check.
   while (stream_ && !failed_) {
-    const size_t readable = pa_stream_readable_size(stream_);
-    if (readable == 0 || readable == static_cast<size_t>(-1)) return;
     const void* data = nullptr;
     size_t bytes = 0;
     if (pa_stream_peek(stream_, &data, &bytes) < 0) {
