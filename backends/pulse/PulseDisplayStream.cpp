@@ -10,6 +10,12 @@
 
 namespace harkwell {
 
+namespace {
+
+constexpr size_t displayBlockFrames = 1024;
+
+}  // namespace
+
 class PulseDisplayStream::State : public std::enable_shared_from_this<State> {
  public:
   State(std::shared_ptr<PulseConnection> connection, uint32_t displayID,
@@ -102,11 +108,16 @@ class PulseDisplayStream::State : public std::enable_shared_from_this<State> {
     stream_ = std::make_unique<PulseRecordStream>(connection_, monitor, "System audio");
     PulseRecordStream::BufferHandler onBuffer;
     if (queue && handler) {
-      // Mainloop thread: hop to the output's queue at once; the run's gate
-      // drops what arrives there after a stop.
-      onBuffer = [gate, queue, handler](CMSampleBufferRef buffer) {
-        queue->async(
-            [gate, handler, buffer = std::move(buffer)] { gate->run([&] { handler(buffer); }); });
+      // Mainloop thread: hop to the output's queue at once (its handler runs
+      // there, and this thread must not wait); the run's gate drops what
+      // arrives there after a stop. The handler is shared, not copied per
+      // buffer: a copy would allocate here and be freed on the queue's thread.
+      onBuffer = [gate, queue,
+                  handler = std::make_shared<const SampleBufferHandler>(std::move(handler))](
+                     CMSampleBufferRef buffer) {
+        queue->async([gate, handler, buffer = std::move(buffer)] {
+          gate->run([&] { (*handler)(buffer); });
+        });
       };
     }
     // Mainloop thread: the report leaves the PulseAudio thread through the
@@ -122,7 +133,13 @@ class PulseDisplayStream::State : public std::enable_shared_from_this<State> {
         self->reportFailure(generation, error);
       });
     };
-    std::optional<NSError> error = stream_->start(std::move(onBuffer), std::move(onFailure));
+    // The platform's display capture delivers 1024-frame buffers; the monitor
+    // hands over whatever the sink renders (5 ms blocks, say), so blocks are
+    // assembled: fewer, larger events for everything downstream.
+    PulseRecordStream::Shape shape;
+    shape.blockFrames = displayBlockFrames;
+    shape.exactBlocks = true;
+    std::optional<NSError> error = stream_->start(std::move(onBuffer), std::move(onFailure), shape);
     if (error) {
       stream_.reset();
       gate->close();

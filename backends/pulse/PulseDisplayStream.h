@@ -14,6 +14,10 @@ namespace harkwell {
 // wait on the server. A running capture that fails (sink or server gone, no data)
 // is reported once through the stopped handler, off the PulseAudio thread.
 // No screen frames are produced: there is no screen behind a sink.
+// Audio arrives as the platform delivers it: float32, one buffer per channel,
+// at the sink's rate (at most two channels), in blocks of exactly 1024 frames
+// with presentation times that count the frames before them. A stop drops the
+// frames of a block not yet complete (under 1024, 21 ms at 48 kHz).
 // Thread affinity: any thread; outputs on their queues; completions and the
 // stopped handler on background workers.
 class PulseDisplayStream final : public DisplayStream {

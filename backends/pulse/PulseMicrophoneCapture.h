@@ -13,8 +13,10 @@
 namespace harkwell {
 
 // A PulseAudio source opened as a microphone. Buffers are float32, one buffer
-// per channel, at the source's own rate and channel count (at most two),
-// whatever the consumer asked for; each describes its format. A capture that
+// per channel, at the rate and channel count the output's settings ask for
+// (the server converts), or at the source's own (at most two channels) where
+// the settings leave them open or cannot be honoured; each describes its
+// format. Each buffer holds at least 20 ms. A capture that
 // fails while running (device or server gone, no data) stops: isRunning() turns
 // false and nothing more is delivered.
 // Thread affinity: any thread, calls serialised by the caller; delivery on the
@@ -45,6 +47,7 @@ class PulseMicrophoneCapture final : public MicrophoneCapture {
   std::shared_ptr<DispatchQueue> queue_ GUARDED_BY(mutex_);
   SampleBufferHandler handler_ GUARDED_BY(mutex_);
   StreamStoppedHandler stopped_ GUARDED_BY(mutex_);
+  PulseRecordStream::Shape shape_ GUARDED_BY(mutex_);
   // One per run: buffers still queued from an earlier run meet a closed gate.
   std::shared_ptr<CallbackGate> gate_ GUARDED_BY(mutex_);
 };

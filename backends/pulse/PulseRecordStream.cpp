@@ -54,9 +54,11 @@ PulseRecordStream::~PulseRecordStream() {
   stop();
 }
 
-std::optional<NSError> PulseRecordStream::start(BufferHandler onBuffer, FailureHandler onFailure) {
+std::optional<NSError> PulseRecordStream::start(BufferHandler onBuffer, FailureHandler onFailure,
+                                                Shape shape) {
   MutexLock serial(opMutex_);
   stopLocked();
+  shape_ = shape;
   const PulseConnection::Deadline deadline = connection_->deadlineFromNow();
   PulseConnection::Lock lock(*connection_);
   onBuffer_ = std::move(onBuffer);
@@ -83,7 +85,7 @@ std::optional<NSError> PulseRecordStream::connectLocked(PulseConnection::Lock& l
   }
   pa_context* context = connection_->context();
 
-  // The native spec decides rate and channels; asking for it avoids a
+  // The native spec decides what the caller leaves open; asking for it avoids a
   // conversion in the server and keeps the result independent of its resampler.
   SourceQuery query;
   query.connection = connection_.get();
@@ -99,7 +101,8 @@ std::optional<NSError> PulseRecordStream::connectLocked(PulseConnection::Lock& l
                             "The sound server did not describe " + sourceName_ + " in time");
   }
 
-  request_ = streamRequestFor(query.info->sampleRate, query.info->channels);
+  request_ = streamRequestFor(shape_.sampleRate != 0 ? shape_.sampleRate : query.info->sampleRate,
+                              shape_.channels != 0 ? shape_.channels : query.info->channels);
   pa_proplist* properties = pa_proplist_new();
   pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME,
                    connection_->options().applicationName.c_str());
@@ -111,11 +114,10 @@ std::optional<NSError> PulseRecordStream::connectLocked(PulseConnection::Lock& l
     return makeCaptureError(CaptureErrorCode::startFailed,
                             "Cannot create a stream: " + pulseError(context));
   }
-  deinterleaver_.emplace(request_.sampleSpec.channels);
+  assembler_.reset();
   failed_ = false;
   readySeen_ = false;
   dataSeen_ = false;
-  framesDelivered_ = 0;
   holesDropped_ = 0;
   // Callbacks go in before connecting so that no state change is missed.
   pa_stream_set_state_callback(stream_, &PulseRecordStream::onState, this);
@@ -159,9 +161,14 @@ std::optional<NSError> PulseRecordStream::connectLocked(PulseConnection::Lock& l
   // The server may have changed the sample format it honours; the buffers must say what
   // they really hold.
   if (const pa_sample_spec* actual = pa_stream_get_sample_spec(stream_)) {
-    if (actual->channels != request_.sampleSpec.channels) deinterleaver_.emplace(actual->channels);
     request_.sampleSpec = *actual;
   }
+  const size_t fragmentFrames =
+      pa_usec_to_bytes(std::chrono::microseconds(pulseFragment).count(), &request_.sampleSpec) /
+      pa_frame_size(&request_.sampleSpec);
+  assembler_.emplace(request_.sampleSpec.channels,
+                     shape_.blockFrames != 0 ? shape_.blockFrames : fragmentFrames,
+                     shape_.exactBlocks);
   readySeen_ = true;
   readyAtUsec_ = pa_rtclock_now();
   lastDataUsec_ = readyAtUsec_;
@@ -210,7 +217,7 @@ void PulseRecordStream::teardown() {
   if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) pa_stream_disconnect(stream_);
   pa_stream_unref(stream_);
   stream_ = nullptr;
-  if (deinterleaver_) deinterleaver_->reset();
+  if (assembler_) assembler_->reset();
 }
 
 void PulseRecordStream::fail(NSError error) {
@@ -261,9 +268,9 @@ void PulseRecordStream::onRead(pa_stream*, size_t, void* self) {
 }
 
 void PulseRecordStream::readAvailable() {
+  // No pa_stream_readable_size first: peek says as much (nothing: no data,
+  // no size), and every libpulse call costs a getpid for its fork check.
   while (stream_ && !failed_) {
-    const size_t readable = pa_stream_readable_size(stream_);
-    if (readable == 0 || readable == static_cast<size_t>(-1)) return;
     const void* data = nullptr;
     size_t bytes = 0;
     if (pa_stream_peek(stream_, &data, &bytes) < 0) {
@@ -276,28 +283,34 @@ void PulseRecordStream::readAvailable() {
     // carries no samples.
     if (!data && bytes == 0) return;
     if (data) {
+      lastDataUsec_ = pa_rtclock_now();
+      dataSeen_ = true;
       try {
-        auto channels = deinterleaver_->push(data, bytes);
-        const size_t frames = channels.empty() ? 0 : channels[0].size();
-        lastDataUsec_ = pa_rtclock_now();
-        dataSeen_ = true;
-        if (frames > 0 && onBuffer_) {
-          const auto rate = request_.sampleSpec.rate;
-          CMSampleBufferRef buffer = CMSampleBufferCreateWithFloat32Channels(
-              rate, channels,
-              CMTimeMake(static_cast<CMTimeValue>(framesDelivered_),
-                         static_cast<CMTimeScale>(rate)));
-          framesDelivered_ += frames;
-          if (buffer) onBuffer_(std::move(buffer));
-        }
+        assembler_->push(data, bytes,
+                         [this](const PulseBlockAssembler::Channels& channels,
+                                uint64_t firstFrame) { deliver(channels, firstFrame); });
       } catch (...) {
-        // Out of memory, or a handler that threw: this chunk is lost, the
-        // stream goes on.
+        // Out of memory growing a block: this chunk is lost, the stream goes on.
       }
     } else {
       ++holesDropped_;
     }
     pa_stream_drop(stream_);
+  }
+}
+
+void PulseRecordStream::deliver(const PulseBlockAssembler::Channels& channels,
+                                uint64_t firstFrame) {
+  if (!onBuffer_) return;
+  try {
+    const auto rate = request_.sampleSpec.rate;
+    CMSampleBufferRef buffer = CMSampleBufferCreateWithFloat32Channels(
+        rate, channels,
+        CMTimeMake(static_cast<CMTimeValue>(firstFrame), static_cast<CMTimeScale>(rate)));
+    if (buffer) onBuffer_(std::move(buffer));
+  } catch (...) {
+    // Out of memory, or a handler that threw: this block is lost, the next one
+    // keeps its place in time.
   }
 }
 

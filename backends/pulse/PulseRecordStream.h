@@ -10,19 +10,31 @@
 #include <optional>
 #include <string>
 
+#include "backends/pulse/PulseBlockAssembler.h"
 #include "backends/pulse/PulseConnection.h"
-#include "backends/pulse/PulseDeinterleaver.h"
 #include "backends/pulse/PulseStreamRequest.h"
 #include "platform/capture/CaptureTypes.h"
 #include "platform/dispatch/Mutex.h"
 
 namespace harkwell {
 
+// What to record and in which blocks to hand it on.
+struct PulseRecordShape {
+  uint32_t sampleRate = 0;  // Hz; 0: the source's own
+  uint8_t channels = 0;     // 1 or 2; 0: the source's own, at most two
+  size_t blockFrames = 0;   // 0: one fragment (pulseFragment) at the recorded rate
+  // Every block exactly blockFrames long; otherwise at least that long (what
+  // arrived once that many frames are in).
+  bool exactBlocks = false;
+};
+
 // One PulseAudio record stream on a named source, pinned to it. Delivers
-// float32 sample buffers with one buffer per channel at the source's own rate,
-// and reports at most once that it failed: the stream failing (device gone,
-// server gone), the context failing, or no data arriving for too long (a frozen
-// server sends no error at all).
+// float32 sample buffers with one buffer per channel, at the source's own rate
+// and channel count or at those its caller asks for (the server converts), in
+// blocks assembled from whatever chunks the server sends, with presentation
+// times that count the frames before them. Reports at most once that it
+// failed: the stream failing (device gone, server gone), the context failing,
+// or no data arriving for too long (a frozen server sends no error at all).
 //
 // Both handlers run on the mainloop thread with the mainloop lock held: they
 // must copy what they need, hand it to another thread and return.
@@ -32,6 +44,8 @@ class PulseRecordStream {
  public:
   using BufferHandler = std::function<void(CMSampleBufferRef)>;
   using FailureHandler = std::function<void(NSError)>;
+
+  using Shape = PulseRecordShape;
 
   // `connection` must outlive the stream (hold it). `sourceName`: the source to record.
   PulseRecordStream(std::shared_ptr<PulseConnection> connection, std::string sourceName,
@@ -45,7 +59,9 @@ class PulseRecordStream {
   // requested source, or has failed, or the connection's deadline passed.
   // Returns the error, or nullopt when running. Does not wait for data.
   // Not on the mainloop thread.
-  std::optional<NSError> start(BufferHandler onBuffer, FailureHandler onFailure) EXCLUDES(opMutex_);
+  // Frames of a block not yet complete at a stop are dropped.
+  std::optional<NSError> start(BufferHandler onBuffer, FailureHandler onFailure, Shape shape = {})
+      EXCLUDES(opMutex_);
 
   // Stops delivery without a server round trip; idempotent. Once it returns no
   // handler runs. Not on the mainloop thread.
@@ -67,6 +83,7 @@ class PulseRecordStream {
   std::optional<NSError> connectLocked(PulseConnection::Lock& lock,
                                        PulseConnection::Deadline deadline);
   void readAvailable();
+  void deliver(const PulseBlockAssembler::Channels& channels, uint64_t firstFrame);
   void checkWatchdog();
   void fail(NSError error);
   void teardown();
@@ -86,14 +103,14 @@ class PulseRecordStream {
   pa_time_event* watchdog_ = nullptr;
   BufferHandler onBuffer_;
   FailureHandler onFailure_;
-  std::optional<PulseDeinterleaver> deinterleaver_;
+  Shape shape_{};
+  std::optional<PulseBlockAssembler> assembler_;
   bool failed_ = false;
   bool readySeen_ = false;
   bool dataSeen_ = false;
   uint64_t readyAtUsec_ = 0;
   uint64_t lastDataUsec_ = 0;
   uint64_t lastCheckUsec_ = 0;  // when the watchdog last ran
-  uint64_t framesDelivered_ = 0;
   uint64_t holesDropped_ = 0;
   PulseStreamRequest request_{};
 

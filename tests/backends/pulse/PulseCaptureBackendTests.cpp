@@ -1,5 +1,7 @@
 #include "backends/pulse/PulseCaptureBackend.h"
 
+#include "audio/capture/AudioConverter.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -50,30 +52,50 @@ TEST_F(PulseBackendEnumerationTest, IdsStayTheSameAcrossAServerRestart) {
 // consumer; an unknown id never records something else.
 class PulseBackendLifecycleTest : public PulseBackendFixture {};
 
+// The second run asks for what the microphone controller asks for: the server
+// converts, each buffer holds at least a 20 ms fragment although the source,
+// fed from a monitor, hands over less, and the host's converter passes the
+// samples through untouched. The first leaves the format to the source.
 TEST_F(PulseBackendLifecycleTest, AMicrophoneRestartsAndNothingArrivesAfterItsStopReturns) {
   auto capture = backend_->openMicrophone("test_mic");
+  const AudioOutputSettings settings[] = {{}, {kAudioFormatLinearPCM, 1, 16000}};
+  const double rates[] = {48000, 16000};
   for (int run = 0; run < 2; ++run) {
     auto stopped = std::make_shared<std::atomic<bool>>(false);
     auto late = std::make_shared<std::atomic<int>>(0);
+    auto altered = std::make_shared<std::atomic<int>>(0);
+    auto shortest = std::make_shared<std::atomic<CMItemCount>>(1 << 30);
     auto collector = std::make_shared<BufferCollector>();
+    auto converter = std::make_shared<AudioConverter>();
     // The handler is slow, so buffers pile up in the queue when the stop comes.
-    capture->setOutput({}, queue_, [=](CMSampleBufferRef b) {
+    capture->setOutput(settings[run], queue_, [=](CMSampleBufferRef b) {
       if (stopped->load()) late->fetch_add(1);
       collector->add(b);
+      const auto frames = CMSampleBufferGetNumSamples(b);
+      shortest->store(std::min(shortest->load(), frames));
+      if (run == 1) {
+        const auto converted = converter->convert(b);
+        if (std::vector<double>(converted.begin(), converted.end()) !=
+            testing::decodeChannels(b).at(0)) {
+          altered->fetch_add(1);
+        }
+      }
       std::this_thread::sleep_for(5ms);
     });
     ASSERT_FALSE(capture->startRunning());
     EXPECT_TRUE(capture->isRunning());
-    ASSERT_TRUE(collector->waitForFrames(4800)) << "run " << run;
+    ASSERT_TRUE(collector->waitForFrames(rates[run] / 10)) << "run " << run;
     capture->stopRunning();
     stopped->store(true);
     EXPECT_FALSE(capture->isRunning());
     drainDeliveries();
     EXPECT_EQ(late->load(), 0);
-    // Float, one buffer per channel, at the source's rate.
+    EXPECT_GE(shortest->load(), rates[run] / 50);
+    EXPECT_EQ(altered->load(), 0);
+    // Float, one buffer per channel.
     const auto asbd = collector->asbd();
     ASSERT_TRUE(asbd);
-    EXPECT_EQ(asbd->mSampleRate, 48000);
+    EXPECT_EQ(asbd->mSampleRate, rates[run]);
     EXPECT_EQ(asbd->mChannelsPerFrame, 1u);
     EXPECT_EQ(asbd->mBitsPerChannel, 32u);
     EXPECT_TRUE(asbd->mFormatFlags & kAudioFormatFlagIsFloat);
