@@ -33,6 +33,10 @@ std::optional<int> parseConsoleOptions(int argc, const char* const argv[],
       });
   app.add_flag("--trace", options.trace,
                "Print every channel message in both directions as tagged JSON");
+  app.add_option("--ui", options.ui, "console, or web: a page in the browser")
+      ->check(CLI::IsMember({"console", "web"}));
+  app.add_option("--port", options.port, "Port of the page on 127.0.0.1 (--ui web); default: any");
+  app.add_flag("--no-open", options.noOpen, "Print the page's address without opening it");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {

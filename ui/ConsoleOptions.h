@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -7,7 +8,7 @@ namespace harkwell {
 
 // What the user asked for on the command line:
 //   harkwell [--backend simulated|pulse] [--list] [--source input|output[:ID]]
-//            [--seconds S] [--wav PATH] [--trace]
+//            [--seconds S] [--wav PATH] [--trace] [--ui console|web] [--port P] [--no-open]
 // Thread affinity: a plain value, any thread.
 struct ConsoleOptions {
   std::optional<std::string> backend;  // "simulated" or "pulse"; unset: the app decides
@@ -16,6 +17,9 @@ struct ConsoleOptions {
   double seconds = 5;  // 0: until interrupted
   std::string wavPath = "harkwell-capture.wav";
   bool trace = false;
+  std::string ui = "console";  // "web": the page in the browser
+  std::uint16_t port = 0;      // the page server's port; 0: any free one
+  bool noOpen = false;         // print the page's address without opening it
 };
 
 // Exit status for a command line or source that cannot be used.
