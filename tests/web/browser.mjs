@@ -162,7 +162,9 @@ test('another origin, a wrong token and bad frames start nothing and cost only t
     ws.onopen = () => ws.send(frame);
     ws.onclose = (e) => resolve(e.code);
   }))), port);
-  assert.deepEqual(closes, [1009, 1008]);
+  // The oversized frame is cut off mid-way: a close frame (1009) or a reset (1006).
+  assert.ok([1006, 1009].includes(closes[0]), `oversized frame: ${closes[0]}`);
+  assert.equal(closes[1], 1008);
   await other.close();
 
   // The page itself was never disturbed and still reaches the host.

@@ -16,7 +16,7 @@ function captureFor(key) {
   let c = captures.get(key);
   if (!c) {
     c = { phase: 'idle', level: 0, pitch: 0, seconds: 0, error: null, chunks: [], count: 0,
-      recent: new Float32Array(SAMPLE_RATE), dirty: true };
+      recent: new Float32Array(2 * SAMPLE_RATE), dirty: true };
     captures.set(key, c);
   }
   return c;

@@ -80,7 +80,7 @@ export class SourceCard {
     const g = this.canvas.getContext('2d');
     const { width, height } = this.canvas;
     g.clearRect(0, 0, width, height);
-    g.strokeStyle = getComputedStyle(this.canvas).color;
+    g.strokeStyle = getComputedStyle(this.canvas).getPropertyValue('--wave').trim() || '#2f6fde';
     g.beginPath();
     const per = recent.length / width;
     for (let x = 0; x < width; x++) {
