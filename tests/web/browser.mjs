@@ -122,7 +122,10 @@ test('records a tone played into the private server\'s speakers', { skip: backen
   assert.equal(spawnSync('sox', ['-n', '-r', '48000', '-c', '2', '-b', '16', tone, 'synth', '8', 'sine', '1000', 'vol', '0.5']).status, 0);
   const player = spawn('paplay', ['-d', 'test_speakers', tone], { stdio: 'ignore' });
   try {
-    const speakers = card('#displays li[data-id]').filter({ hasText: 'Test_Speakers' });
+    // The backend names a sink's display by the FNV-1a hash of the sink's name.
+    let id = 0x811c9dc5;
+    for (const byte of Buffer.from('test_speakers')) id = Math.imul(id ^ byte, 0x01000193) >>> 0;
+    const speakers = card(`#displays li[data-id="${id}"]`);
     await speakers.getByRole('button', { name: /^Start/ }).click();
     await page.waitForFunction(() => [...document.querySelectorAll('#displays li[data-phase="running"] .pitch')]
       .some((p) => Math.abs(Number(p.dataset.hz) - 1000) <= 10), null, { timeout: 10000 });
