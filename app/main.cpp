@@ -54,9 +54,10 @@ int main(int argc, char* argv[]) {
   NSClassRegistry::registerClass<MainFlutterWindow>("MainFlutterWindow");
 
   if (options.ui == "web") {
-    auto web =
-        std::make_shared<WebUi>(WebUi::Settings{options.port, !options.noOpen, stderr},
-                                [](int status) { NSApplication::shared().terminate(status); });
+    WebUi::Settings webSettings{options.port, !options.noOpen, stderr, std::nullopt};
+    if (options.wavGiven) webSettings.wavPath = options.wavPath;
+    auto web = std::make_shared<WebUi>(
+        webSettings, [](int status) { NSApplication::shared().terminate(status); });
     FlutterEngine::setDefaultUiProgram([web](FlutterUiSide& side) { web->run(side); });
     NSApplication::shared().setTerminationRequestHandler([web](int /*signalNumber*/, int count) {
       if (count > 1) return false;

@@ -27,10 +27,10 @@ std::optional<int> parseConsoleOptions(int argc, const char* const argv[],
           "input|output[:ID]");
   app.add_option("--seconds", options.seconds, "Seconds of audio to record; 0 records until Ctrl-C")
       ->check(CLI::NonNegativeNumber);
-  app.add_option("--wav", options.wavPath, "WAV file to write")
-      ->check([](const std::string& text) -> std::string {
-        return text.empty() ? "the WAV path is empty" : std::string();
-      });
+  auto* wav = app.add_option("--wav", options.wavPath, "WAV file to write")
+                  ->check([](const std::string& text) -> std::string {
+                    return text.empty() ? "the WAV path is empty" : std::string();
+                  });
   app.add_flag("--trace", options.trace,
                "Print every channel message in both directions as tagged JSON");
   app.add_option("--ui", options.ui, "console, or web: a page in the browser")
@@ -39,6 +39,7 @@ std::optional<int> parseConsoleOptions(int argc, const char* const argv[],
   app.add_flag("--no-open", options.noOpen, "Print the page's address without opening it");
   try {
     app.parse(argc, argv);
+    options.wavGiven = wav->count() > 0;
   } catch (const CLI::ParseError& error) {
     const int status = app.exit(error);
     return status == 0 ? 0 : usageExitStatus;

@@ -16,6 +16,7 @@ struct ConsoleOptions {
   std::string source = "input";
   double seconds = 5;  // 0: until interrupted
   std::string wavPath = "harkwell-capture.wav";
+  bool wavGiven = false;  // --wav was on the command line
   bool trace = false;
   std::string ui = "console";  // "web": the page in the browser
   std::uint16_t port = 0;      // the page server's port; 0: any free one

@@ -20,8 +20,11 @@ let context;
 let page;
 let profile;
 
+const recordings = mkdtempSync(join(tmpdir(), 'harkwell-recordings-'));
+
 function startHost() {
-  const child = spawn(process.env.HARKWELL_BIN, ['--ui', 'web', '--no-open', '--backend', backend], {
+  const args = ['--ui', 'web', '--no-open', '--backend', backend, '--wav', join(recordings, 'heard.wav')];
+  const child = spawn(process.env.HARKWELL_BIN, args, {
     stdio: ['ignore', 'pipe', 'pipe'],
   });
   child.exited = new Promise((resolve) => child.on('exit', (code) => resolve(code)));
@@ -56,6 +59,7 @@ after(async () => {
   await context?.close();
   if (host && host.exitCode === null) host.kill('SIGINT');
   rmSync(profile, { recursive: true, force: true });
+  rmSync(recordings, { recursive: true, force: true });
 });
 
 const card = (selector) => page.locator(selector);
@@ -104,16 +108,25 @@ test('a microphone and a display at once: start, level, tone, stop, download', {
   await page.waitForSelector('#displays li[data-phase="stopped"]');
 
   const samples = await downloadedSamples(mic);
+  const recorded = wavSamples(join(recordings, `heard-input-${await mic.getAttribute('data-id')}.wav`));
+  assert.ok(recorded.length > 16000 && toneRatio(recorded, 440) > 100, '--wav holds no 440 Hz tone');
   assert.ok(samples.length > 16000, `${samples.length} samples`);
   assert.ok(toneRatio(samples, 440) > 100, 'the WAV holds no 440 Hz tone');
 });
 
-async function downloadedSamples(c) {
-  const [download] = await Promise.all([page.waitForEvent('download'), c.getByRole('button', { name: 'Download WAV' }).click()]);
-  const wav = readFileSync(await download.path());
+// The samples of a 16 kHz mono float WAV file.
+function wavSamples(path) {
+  const wav = readFileSync(path);
   assert.equal(wav.toString('latin1', 0, 4), 'RIFF');
   assert.equal(wav.readUInt32LE(24), 16000);
-  return new Float32Array(wav.buffer.slice(wav.byteOffset + 44, wav.byteOffset + wav.length));
+  let at = 12;
+  while (wav.toString('latin1', at, at + 4) !== 'data') at += 8 + wav.readUInt32LE(at + 4);
+  return new Float32Array(wav.buffer.slice(wav.byteOffset + at + 8, wav.byteOffset + at + 8 + wav.readUInt32LE(at + 4)));
+}
+
+async function downloadedSamples(c) {
+  const [download] = await Promise.all([page.waitForEvent('download'), c.getByRole('button', { name: 'Download WAV' }).click()]);
+  return wavSamples(await download.path());
 }
 
 test('records a tone played into the private server\'s speakers', { skip: backend !== 'pulse' }, async () => {

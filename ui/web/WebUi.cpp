@@ -33,8 +33,13 @@ void WebUi::run(FlutterUiSide& ui) {
     const std::string channel(BridgeFlutterApi::channelPrefix);
     const std::vector<std::uint8_t> handled =
         BridgeFlutterApiCodec::shared().encode(CodecList{CodecNull{}});
+    if (settings_.wavPath) {
+      recorder_ = std::make_unique<WebRecorder>(*settings_.wavPath,
+                                                [this](const std::string& text) { say(text); });
+    }
     ui.setHandler(channel, [this, channel, handled](std::vector<std::uint8_t> message,
                                                     FlutterBinaryReply reply) {
+      if (recorder_) recorder_->onEventMessage(message);
       if (server_->sendEvent(channel, std::move(message))) {
         reply(handled);
       } else {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/flutter/FlutterUiSide.h"
+#include "ui/web/WebRecorder.h"
 #include "ui/web/WebServer.h"
 
 namespace harkwell {
@@ -32,6 +33,7 @@ class WebUi final : public WebBridgeTarget {
     std::uint16_t port = 0;  // 0: any free port
     bool open = true;        // open the page with xdg-open
     std::FILE* output = stderr;
+    std::optional<std::string> wavPath;  // also record each capture to a file (WebRecorder)
   };
 
   WebUi(Settings settings, Terminate terminate);
@@ -53,7 +55,8 @@ class WebUi final : public WebBridgeTarget {
   const Settings settings_;
   const Terminate terminate_;
   std::atomic<FlutterUiSide*> ui_{nullptr};
-  std::unique_ptr<WebServer> server_;  // set before the server starts, on the UI thread
+  std::unique_ptr<WebServer> server_;      // set before the server starts, on the UI thread
+  std::unique_ptr<WebRecorder> recorder_;  // UI thread only
   std::atomic<bool> finished_{false};
   pid_t opener_ = -1;
 };
