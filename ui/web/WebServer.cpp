@@ -26,7 +26,10 @@ using Bytes = std::vector<std::uint8_t>;
 class WebSocketSession;
 
 // Server state. Everything but the atomics lives on the server's thread.
-struct WebServer::Impl {
+// Handlers queued on `io` hold a plain pointer to it (the io_context lives
+// inside it, so no handler can outlive it); callbacks from other threads hold
+// a weak one, and find it gone when the server has been destroyed.
+struct WebServer::Impl : std::enable_shared_from_this<WebServer::Impl> {
   Impl(WebBridgeTarget& t, std::string k, WebServerLimits l)
       : target(t), token(std::move(k)), limits(l), acceptor(io) {}
 
@@ -36,8 +39,6 @@ struct WebServer::Impl {
   WebBridgeTarget& target;
   const std::string token;
   const WebServerLimits limits;
-  asio::io_context io;
-  tcp::acceptor acceptor;
   std::uint16_t port = 0;
   std::size_t connections = 0;
   std::size_t unauthenticated = 0;
@@ -45,6 +46,10 @@ struct WebServer::Impl {
   std::vector<std::weak_ptr<WebSocketSession>> sockets;
   std::atomic<bool> hasPage{false};
   std::atomic<bool> stopped{false};
+  // Last, so destroyed first: the sessions in handlers still queued go while
+  // the counters they update are there.
+  asio::io_context io;
+  tcp::acceptor acceptor;
 };
 
 namespace {
@@ -196,9 +201,11 @@ class WebSocketSession : public std::enable_shared_from_this<WebSocketSession> {
     ++inFlight_;
     // The reply comes on the UI thread; it is carried back to this thread,
     // and dropped when the socket is gone by then.
-    auto reply = [weak = weak_from_this(), executor = ws_.get_executor(), id = envelope.id,
+    auto reply = [weak = weak_from_this(), server = server_.weak_from_this(), id = envelope.id,
                   channel = envelope.channel](std::optional<Bytes> bytes) {
-      asio::post(executor, [weak, id, channel, bytes = std::move(bytes)] {
+      const auto alive = server.lock();
+      if (!alive) return;
+      asio::post(alive->io, [weak, id, channel, bytes = std::move(bytes)] {
         auto self = weak.lock();
         if (!self) return;
         --self->inFlight_;
@@ -342,7 +349,7 @@ void WebServer::start(std::uint16_t port) {
   impl_->acceptor.listen();
   impl_->port = impl_->acceptor.local_endpoint().port();
   impl_->accept();
-  thread_ = std::thread([impl = impl_] { impl->io.run(); });
+  thread_ = std::thread([impl = impl_.get()] { impl->io.run(); });
 }
 
 std::uint16_t WebServer::port() const {
@@ -355,8 +362,8 @@ std::string WebServer::url() const {
 
 bool WebServer::sendEvent(const std::string& channel, std::vector<std::uint8_t> message) {
   if (!impl_->hasPage || impl_->stopped) return false;
-  asio::post(impl_->io, [impl = impl_, frame = formatEnvelope(WebEnvelopeKind::event, 0, channel,
-                                                              message)]() mutable {
+  asio::post(impl_->io, [impl = impl_.get(), frame = formatEnvelope(WebEnvelopeKind::event, 0,
+                                                                    channel, message)]() mutable {
     if (auto page = impl->active.lock()) page->send(std::move(frame));
   });
   return true;
@@ -366,7 +373,7 @@ void WebServer::stop() {
   if (impl_->stopped.exchange(true)) return;
   if (thread_.joinable()) {
     // Closing the sockets politely lets the page tell "quit" from a lost host.
-    asio::post(impl_->io, [impl = impl_] {
+    asio::post(impl_->io, [impl = impl_.get()] {
       beast::error_code ignored;
       impl->acceptor.close(ignored);
       for (const auto& weak : impl->sockets) {
@@ -375,7 +382,7 @@ void WebServer::stop() {
     });
     // Gives the close frames a moment, then ends the loop whatever is pending.
     asio::steady_timer grace(impl_->io, std::chrono::milliseconds(200));
-    grace.async_wait([impl = impl_](beast::error_code) { impl->io.stop(); });
+    grace.async_wait([impl = impl_.get()](beast::error_code) { impl->io.stop(); });
     thread_.join();
   }
 }
