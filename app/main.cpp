@@ -1,6 +1,7 @@
 // harkwell: the native host, with the console UI standing in for the Flutter UI.
 //   harkwell [--backend simulated|pulse] [--list] [--source input|output[:ID]]...
-//            [--mix] [--seconds S] [--wav PATH] [--trace]
+//            [--mix] [--seconds S] [--wav PATH] [--trace] [--ui console|web] [--port P]
+//            [--no-open]
 // Standard output carries only the host's own log lines; everything the UI
 // and the start-up say goes to standard error. The exit status is the UI's
 // verdict (0: done; 1: a failure; 2: an unusable command line or source).
@@ -25,6 +26,7 @@
 #include "platform/flutter/FlutterEngine.h"
 #include "ui/ConsoleOptions.h"
 #include "ui/ConsoleUi.h"
+#include "ui/web/WebUi.h"
 
 namespace {
 
@@ -69,6 +71,20 @@ int main(int argc, char* argv[]) {
   // Explicitly, so that the linker keeps both classes of the main interface.
   NSClassRegistry::registerClass<AppDelegate>("AppDelegate");
   NSClassRegistry::registerClass<MainFlutterWindow>("MainFlutterWindow");
+
+  if (options.ui == "web") {
+    WebUi::Settings webSettings{options.port, !options.noOpen, stderr, std::nullopt};
+    if (options.wavGiven) webSettings.wavPath = options.wavPath;
+    auto web = std::make_shared<WebUi>(
+        webSettings, [](int status) { NSApplication::shared().terminate(status); });
+    FlutterEngine::setDefaultUiProgram([web](FlutterUiSide& side) { web->run(side); });
+    NSApplication::shared().setTerminationRequestHandler([web](int /*signalNumber*/, int count) {
+      if (count > 1) return false;
+      web->interrupt();
+      return true;
+    });
+    return NSApplicationMain(argc, const_cast<const char**>(argv));
+  }
 
   ConsoleUi::Settings settings;
   settings.output = stderr;

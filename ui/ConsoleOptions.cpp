@@ -56,7 +56,7 @@ std::optional<int> parseConsoleOptions(int argc, const char* const argv[],
   std::string seconds;
   app.add_option("--seconds", seconds,
                  "Seconds of audio to record (decimal, at most 28800); 0 records until Ctrl-C");
-  app.add_option("--wav", options.wavPath,
+  auto* wav = app.add_option("--wav", options.wavPath,
                  "WAV file to write; with several sources and no --mix, each source's file is "
                  "this name with -input, -output, -input_ID ... before the extension")
       ->check([](const std::string& text) -> std::string {
@@ -69,8 +69,13 @@ std::optional<int> parseConsoleOptions(int argc, const char* const argv[],
       });
   app.add_flag("--trace", options.trace,
                "Print every channel message in both directions as tagged JSON");
+  app.add_option("--ui", options.ui, "console, or web: a page in the browser")
+      ->check(CLI::IsMember({"console", "web"}));
+  app.add_option("--port", options.port, "Port of the page on 127.0.0.1 (--ui web); default: any");
+  app.add_flag("--no-open", options.noOpen, "Print the page's address without opening it");
   try {
     app.parse(argc, argv);
+    options.wavGiven = wav->count() > 0;
   } catch (const CLI::ParseError& error) {
     const int status = app.exit(error);
     return status == 0 ? 0 : usageExitStatus;

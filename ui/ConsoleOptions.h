@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -8,7 +9,8 @@ namespace harkwell {
 
 // What the user asked for on the command line:
 //   harkwell [--backend simulated|pulse] [--list] [--source input|output[:ID]]...
-//            [--mix] [--seconds S] [--wav PATH] [--trace]
+//            [--mix] [--seconds S] [--wav PATH] [--trace] [--ui console|web] [--port P]
+//            [--no-open]
 // Thread affinity: a plain value, any thread.
 struct ConsoleOptions {
   std::optional<std::string> backend;  // "simulated" or "pulse"; unset: the app decides
@@ -17,7 +19,11 @@ struct ConsoleOptions {
   bool mix = false;                           // all sources into one WAV file, one channel each
   double seconds = 5;                         // 0: until interrupted
   std::string wavPath = "harkwell-capture.wav";
+  bool wavGiven = false;  // --wav was on the command line
   bool trace = false;
+  std::string ui = "console";  // "web": the page in the browser
+  std::uint16_t port = 0;      // the page server's port; 0: any free one
+  bool noOpen = false;         // print the page's address without opening it
 };
 
 // Exit status for a command line or source that cannot be used.

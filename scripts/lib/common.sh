@@ -6,7 +6,7 @@ HW_JOBS="${HW_JOBS:-$(nproc)}"
 
 # Packages every build needs; the test and fuzz scripts add their own.
 HW_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config googletest libgtest-dev libgmock-dev
-  libbenchmark-dev nlohmann-json3-dev libcli11-dev libsndfile1-dev libpulse-dev)
+  libbenchmark-dev nlohmann-json3-dev libcli11-dev libsndfile1-dev libpulse-dev libboost-dev)
 
 hw_log() { echo "[$(basename "$0")] $*" >&2; }
 

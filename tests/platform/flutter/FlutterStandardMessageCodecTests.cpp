@@ -10,10 +10,13 @@
 
 #include "platform/flutter/FlutterStandardWriter.h"
 #include "tests/support/CodecByteHelpers.h"
+#include "tests/support/CodecVectors.h"
 
 namespace {
 
 using harkwell::testing::bytesFromHex;
+using harkwell::testing::CodecVector;
+using harkwell::testing::codecVectors;
 using harkwell::testing::hexFromBytes;
 using harkwell::testing::normalizedHex;
 
@@ -21,15 +24,10 @@ const FlutterStandardMessageCodec& codec() {
   return FlutterStandardMessageCodec::sharedInstance();
 }
 
-struct GoldenCase {
-  const char* name;
-  CodecValue value;
-  const char* hex;
-};
-
 // What is at stake: byte-for-byte agreement with the UI's codec for every
-// standard type, in both directions.
-class StandardCodecGoldenBytesTest : public ::testing::TestWithParam<GoldenCase> {};
+// standard type, in both directions (the messages are shared with the page's
+// codec tests).
+class StandardCodecGoldenBytesTest : public ::testing::TestWithParam<CodecVector> {};
 
 TEST_P(StandardCodecGoldenBytesTest, EncodesToTheGoldenBytesAndDecodesBack) {
   EXPECT_EQ(hexFromBytes(codec().encode(GetParam().value)), normalizedHex(GetParam().hex));
@@ -39,37 +37,9 @@ TEST_P(StandardCodecGoldenBytesTest, EncodesToTheGoldenBytesAndDecodesBack) {
   EXPECT_TRUE(*result.value == GetParam().value);
 }
 
-const GoldenCase goldenCases[] = {
-    {"Null", CodecNull{}, "00"},
-    {"True", true, "01"},
-    {"Int32Min", std::numeric_limits<std::int32_t>::min(), "03 00 00 00 80"},
-    {"SmallInt64StaysInt64", std::int64_t{5}, "04 05 00 00 00 00 00 00 00"},
-    {"Int64BelowInt32Min", std::int64_t{-2147483649LL}, "04 ff ff ff 7f ff ff ff ff"},
-    {"Float64PaddedToEight", 0.5, "06 00 00 00 00 00 00 00 | 00 00 00 00 00 00 e0 3f"},
-    {"StringSizeCountsUtf8BytesOfAstralCharacter", "h\U0001F602w", "07 06 68 f0 9f 98 82 77"},
-    {"Uint8ListIsNeverPadded", std::vector<std::uint8_t>{1, 2, 255}, "08 03 01 02 ff"},
-    {"Int32List", std::vector<std::int32_t>{0x12345678, -1},
-     "09 02 00 00 | 78 56 34 12 | ff ff ff ff"},
-    {"Int64List", std::vector<std::int64_t>{-2},
-     "0a 01 00 00 00 00 00 00 | fe ff ff ff ff ff ff ff"},
-    {"Float64List", std::vector<double>{0.5}, "0b 01 00 00 00 00 00 00 | 00 00 00 00 00 00 e0 3f"},
-    {"Float32List", std::vector<float>{3.1415920f, 1000.0f},
-     "0e 02 00 00 | d8 0f 49 40 | 00 00 7a 44"},
-    {"EmptyFloat32ListIsPadded", std::vector<float>{}, "0e 00 00 00"},
-    {"DoubleInListAlignsFromMessageStart", CodecList{CodecNull{}, "hello", 0.5},
-     "0c 03 00 07 05 68 65 6c 6c 6f | 06 00 00 00 00 00 | 00 00 00 00 00 00 e0 3f"},
-    {"Int32ListAfterOddPrefix", CodecList{"a", std::vector<std::int32_t>{7}},
-     "0c 02 07 01 61 09 01 00 | 07 00 00 00"},
-    {"EmptyTypedListInListStillPads", CodecList{std::vector<std::int64_t>{}, true},
-     "0c 02 0a 00 00 00 00 00 01"},
-    {"MapKeepsEntryOrderAndAnyKeyType",
-     CodecMap{{"a", std::int32_t{1}}, {CodecNull{}, true}, {CodecList{}, CodecMap{}}},
-     "0d 03 07 01 61 03 01 00 00 00 | 00 01 | 0c 00 0d 00"},
-};
-
 INSTANTIATE_TEST_SUITE_P(AllStandardTypes, StandardCodecGoldenBytesTest,
-                         ::testing::ValuesIn(goldenCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         ::testing::ValuesIn(codecVectors("golden", {"standard"})),
+                         [](const auto& info) { return info.param.name; });
 
 // What is at stake: the three size forms switch exactly at 254 and 65536; an
 // off-by-one desynchronises the reader for the rest of the message.
@@ -88,41 +58,20 @@ TEST(StandardCodecSizeFormTest, ByteListsUseTheMinimalSizeFormAroundEachBoundary
   }
 }
 
-struct MalformedCase {
-  const char* name;
-  const char* hex;
-  const char* errorFragment;  // the message must name what was wrong and where
-};
-
 // What is at stake: bytes from the UI side are untrusted; a malformed message
 // must fail by itself with a reason, never crash, over-allocate or yield a
 // quiet null.
-class StandardCodecMalformedInputTest : public ::testing::TestWithParam<MalformedCase> {};
+class StandardCodecMalformedInputTest : public ::testing::TestWithParam<CodecVector> {};
 
 TEST_P(StandardCodecMalformedInputTest, FailsWithAReasonNamingTheProblem) {
   const CodecDecodeResult result = codec().decode(bytesFromHex(GetParam().hex));
   ASSERT_FALSE(result.ok());
-  EXPECT_NE(result.error.find(GetParam().errorFragment), std::string::npos) << result.error;
+  EXPECT_NE(result.error.find(GetParam().error), std::string::npos) << result.error;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, StandardCodecMalformedInputTest,
-    ::testing::Values(
-        MalformedCase{"TruncatedInt32", "03 01 02",
-                      "truncated number (needs 4 bytes, 2 left) at offset 1"},
-        MalformedCase{"MissingPaddingOfDouble", "06 00 00",
-                      "truncated padding (needs 7 bytes, 2 left) at offset 1"},
-        MalformedCase{"TruncatedString", "07 05 61 62",
-                      "truncated string (needs 5 bytes, 2 left) at offset 2"},
-        MalformedCase{"ByteListLongerThanMessage", "08 ff ff ff ff ff 00", "truncated bytes"},
-        MalformedCase{"ListCountBeyondBytesLeft", "0c 03 00 00",
-                      "list claims 3 elements but only 2 bytes are left at offset 0"},
-        MalformedCase{"MapCountBeyondBytesLeft", "0d 02 00 00 00", "map claims 2 entries"},
-        MalformedCase{"CustomTypeWithoutExtension", "80 0c 00", "unknown type byte 0x80"},
-        MalformedCase{"UnknownTypeNestedInList", "0c 02 00 7f",
-                      "unknown type byte 0x7f at offset 3"},
-        MalformedCase{"TrailingByte", "00 00", "1 unused bytes after the message at offset 1"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, StandardCodecMalformedInputTest,
+                         ::testing::ValuesIn(codecVectors("malformed", {"standard"})),
+                         [](const auto& info) { return info.param.name; });
 
 // What is at stake: cutting a valid message anywhere must be detected, since a
 // reader that ran past the end would read foreign memory or invent zeros.

@@ -1,0 +1,244 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <boost/asio/connect.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/websocket.hpp>
+#include <string>
+#include <vector>
+
+#include "bridge/BridgeHostApiSetup.h"
+#include "ui/web/WebEnvelope.h"
+#include "ui/web/WebGuard.h"
+#include "ui/web/WebServer.h"
+
+namespace harkwell {
+namespace {
+
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace websocket = beast::websocket;
+using tcp = boost::asio::ip::tcp;
+using Bytes = std::vector<std::uint8_t>;
+
+const std::string token = "0123456789abcdef0123456789abcdef";
+
+Bytes bytesOf(std::string_view text) {
+  return Bytes(text.begin(), text.end());
+}
+
+// What is at stake: only the three page kinds on the five host channels get
+// through; anything else closes the connection before it reaches the host.
+TEST(WebEnvelopeTest, ParsesWhatThePageSendsAndRefusesEverythingElse) {
+  const std::string listen = BridgeHostApiSetup::channelName("listen");
+  std::string error;
+  const auto call = parsePageEnvelope(
+      formatEnvelope(WebEnvelopeKind::call, 0x01020304, listen, Bytes{0, 7}), error);
+  ASSERT_TRUE(call) << error;
+  EXPECT_EQ(call->id, 0x01020304u);
+  EXPECT_EQ(call->channel, listen);
+  EXPECT_EQ(call->message, (Bytes{0, 7}));
+  EXPECT_TRUE(
+      parsePageEnvelope(formatEnvelope(WebEnvelopeKind::hello, 0, "", bytesOf(token)), error));
+  const Bytes refused[] = {
+      Bytes{2, 0, 0, 0},                                                 // shorter than the header
+      Bytes{2, 0, 0, 0, 0, 9, 'a'},                                      // channel past the end
+      formatEnvelope(WebEnvelopeKind::call, 1, "flutter/settings", {}),  // not a host channel
+      formatEnvelope(WebEnvelopeKind::call, 1, listen + "x", {}),
+      formatEnvelope(WebEnvelopeKind::reply, 1, listen, {}),  // a host-side kind
+      formatEnvelope(WebEnvelopeKind(99), 1, listen, {}),
+      formatEnvelope(WebEnvelopeKind::quit, 0, listen, {}),  // quit naming a channel
+  };
+  for (const Bytes& frame : refused) {
+    error.clear();
+    EXPECT_FALSE(parsePageEnvelope(frame, error));
+    EXPECT_FALSE(error.empty());
+  }
+}
+
+// What is at stake: the token is all that keeps another user's browser out;
+// Host and Origin keep out other sites, including by DNS rebinding.
+TEST(WebGuardTest, TokenHostAndOriginChecks) {
+  const std::string a = makeWebToken();
+  EXPECT_EQ(a.size(), 32u);
+  EXPECT_EQ(a.find_first_not_of("0123456789abcdef"), std::string::npos);
+  EXPECT_NE(a, makeWebToken());
+  EXPECT_TRUE(tokenMatches(a, a));
+  EXPECT_FALSE(tokenMatches(a.substr(0, 31), a));
+  EXPECT_FALSE(tokenMatches(a + "0", a));
+  EXPECT_FALSE(tokenMatches("", a));
+  EXPECT_TRUE(isLoopbackHost("127.0.0.1:8080", 8080));
+  EXPECT_TRUE(isLoopbackHost("localhost:8080", 8080));
+  for (const char* host : {"127.0.0.1:8081", "127.0.0.1", "evil.example:8080",
+                           "localhost.evil:8080", "[::1]:8080", "127.0.0.1:8080 "}) {
+    EXPECT_FALSE(isLoopbackHost(host, 8080)) << host;
+  }
+  EXPECT_TRUE(isPageOrigin("http://localhost:80", "localhost:80"));
+  EXPECT_FALSE(isPageOrigin("http://127.0.0.1:80", "localhost:80"));
+  EXPECT_FALSE(isPageOrigin("https://localhost:80", "localhost:80"));
+  EXPECT_FALSE(isPageOrigin("null", "localhost:80"));
+  MessageRateLimit limit(3);
+  const auto t = MessageRateLimit::Clock::now();
+  EXPECT_TRUE(limit.admit(t) && limit.admit(t) && limit.admit(t));
+  EXPECT_FALSE(limit.admit(t));
+  EXPECT_TRUE(limit.admit(t + std::chrono::milliseconds(400)));
+}
+
+// Answers every call with its own message and counts calls and quits.
+struct EchoTarget : WebBridgeTarget {
+  void call(const std::string&, Bytes message, Reply reply) override {
+    ++calls;
+    reply(std::move(message));
+  }
+  void quit() override { ++quits; }
+  std::atomic<int> calls{0};
+  std::atomic<int> quits{0};
+};
+
+class WebServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    limits.helloSeconds = 2;
+    limits.maxFrameBytes = 1024;
+    limits.messagesPerSecond = 20;
+    server = std::make_unique<WebServer>(target, token, limits);
+    server->start(0);
+    host = "127.0.0.1:" + std::to_string(server->port());
+  }
+
+  http::response<http::string_body> get(const std::string& target, const std::string& hostHeader) {
+    beast::tcp_stream stream(io);
+    stream.connect(tcp::endpoint(boost::asio::ip::address_v4::loopback(), server->port()));
+    http::request<http::empty_body> request(http::verb::get, target, 11);
+    request.set(http::field::host, hostHeader);
+    http::write(stream, request);
+    beast::flat_buffer buffer;
+    http::response<http::string_body> response;
+    http::read(stream, buffer, response);
+    return response;
+  }
+
+  // A page socket; throws when the upgrade is refused.
+  std::unique_ptr<websocket::stream<tcp::socket>> open(const std::string& origin) {
+    auto ws = std::make_unique<websocket::stream<tcp::socket>>(io);
+    ws->next_layer().connect(
+        tcp::endpoint(boost::asio::ip::address_v4::loopback(), server->port()));
+    ws->set_option(websocket::stream_base::decorator(
+        [origin](websocket::request_type& request) { request.set(http::field::origin, origin); }));
+    ws->handshake(host, "/ws");
+    ws->binary(true);
+    return ws;
+  }
+
+  static void send(websocket::stream<tcp::socket>& ws, const Bytes& frame) {
+    ws.write(boost::asio::buffer(frame));
+  }
+
+  // The next frame, or nullopt when the host closed the socket (its reason in `why`).
+  static std::optional<Bytes> receive(websocket::stream<tcp::socket>& ws,
+                                      std::string* why = nullptr) {
+    beast::flat_buffer buffer;
+    beast::error_code error;
+    ws.read(buffer, error);
+    if (error) {
+      if (why) *why = std::string(ws.reason().reason.c_str());
+      return std::nullopt;
+    }
+    const auto* data = static_cast<const std::uint8_t*>(buffer.cdata().data());
+    return Bytes(data, data + buffer.size());
+  }
+
+  std::unique_ptr<websocket::stream<tcp::socket>> page() {
+    auto ws = open("http://" + host);
+    send(*ws, formatEnvelope(WebEnvelopeKind::hello, 0, "", bytesOf(token)));
+    EXPECT_EQ(receive(*ws), formatEnvelope(WebEnvelopeKind::welcome, 0, "", {}));
+    return ws;
+  }
+
+  boost::asio::io_context io;
+  EchoTarget target;
+  WebServerLimits limits;
+  std::unique_ptr<WebServer> server;
+  std::string host;
+};
+
+// What is at stake: the page is served hardened and only from the embedded
+// files; a foreign Host (DNS rebinding) gets nothing.
+TEST_F(WebServerTest, ServesOnlyEmbeddedFilesToTheLoopbackHost) {
+  const auto page = get("/", host);
+  EXPECT_EQ(page.result(), http::status::ok);
+  EXPECT_NE(page.body().find("<script type=\"module\" src=\"app.js\">"), std::string::npos);
+  EXPECT_NE(page["Content-Security-Policy"].find("frame-ancestors 'none'"), std::string::npos);
+  EXPECT_EQ(page["X-Content-Type-Options"], "nosniff");
+  EXPECT_EQ(page.count(http::field::access_control_allow_origin), 0u);
+  EXPECT_EQ(get("/codec.js", "localhost:" + std::to_string(server->port())).result(),
+            http::status::ok);
+  EXPECT_EQ(get("/../../etc/passwd", host).result(), http::status::not_found);
+  EXPECT_EQ(get("/", "attacker.example:" + std::to_string(server->port())).result(),
+            http::status::forbidden);
+}
+
+// What is at stake: nothing reaches the host without the right origin and
+// token; a right page's calls and quit do, and its replies come back by id.
+TEST_F(WebServerTest, OnlyAPageWithOriginAndTokenReachesTheHost) {
+  EXPECT_THROW(open("http://attacker.example"), beast::system_error);
+  EXPECT_THROW(open("http://localhost:" + std::to_string(server->port())), beast::system_error);
+
+  auto wrong = open("http://" + host);
+  send(*wrong, formatEnvelope(WebEnvelopeKind::hello, 0, "", bytesOf(std::string(32, '0'))));
+  std::string why;
+  EXPECT_FALSE(receive(*wrong, &why));
+  EXPECT_EQ(why, "wrong token");
+
+  auto early = open("http://" + host);
+  const std::string channel = BridgeHostApiSetup::channelName("getDevices");
+  send(*early, formatEnvelope(WebEnvelopeKind::call, 1, channel, Bytes{0}));
+  EXPECT_FALSE(receive(*early));
+  EXPECT_EQ(target.calls, 0);
+
+  auto ws = page();
+  send(*ws, formatEnvelope(WebEnvelopeKind::call, 7, channel, Bytes{1, 2}));
+  EXPECT_EQ(receive(*ws), formatEnvelope(WebEnvelopeKind::reply, 7, channel, Bytes{1, 2}));
+  EXPECT_TRUE(server->sendEvent("ev", Bytes{3}));
+  EXPECT_EQ(receive(*ws), formatEnvelope(WebEnvelopeKind::event, 0, "ev", Bytes{3}));
+  send(*ws, formatEnvelope(WebEnvelopeKind::quit, 0, "", {}));
+  send(*ws, formatEnvelope(WebEnvelopeKind::call, 8, channel, {}));
+  EXPECT_TRUE(receive(*ws));
+  EXPECT_EQ(target.quits, 1);
+}
+
+// What is at stake: a bad frame, a flood or a silent socket costs only its
+// own connection; a second page takes over from the first.
+TEST_F(WebServerTest, MisbehavingSocketsAreClosedAndTheServerGoesOn) {
+  std::string why;
+  auto big = page();
+  send(*big, Bytes(limits.maxFrameBytes + 1, 2));
+  EXPECT_FALSE(receive(*big, &why));
+
+  auto garbled = page();
+  send(*garbled, Bytes{2, 0, 0, 0, 0, 200});
+  EXPECT_FALSE(receive(*garbled, &why));
+  EXPECT_NE(why.find("malformed envelope"), std::string::npos) << why;
+
+  auto silent = open("http://" + host);
+  EXPECT_FALSE(receive(*silent, &why));
+  EXPECT_EQ(why, "no hello in time");
+
+  auto first = page();
+  auto second = page();
+  EXPECT_FALSE(receive(*first, &why));
+  EXPECT_EQ(why, "another page took over");
+  const std::string channel = BridgeHostApiSetup::channelName("checkPermission");
+  for (int i = 0; i < limits.messagesPerSecond + 1; ++i) {
+    send(*second, formatEnvelope(WebEnvelopeKind::call, 0, channel, {}));
+  }
+  while (receive(*second, &why)) {
+  }
+  EXPECT_EQ(why, "too many messages");
+  EXPECT_EQ(get("/", host).result(), http::status::ok);
+}
+
+}  // namespace
+}  // namespace harkwell
