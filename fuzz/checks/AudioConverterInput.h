@@ -16,7 +16,7 @@ namespace harkwell::fuzz {
 // field by field (host byte order, little-endian on every target), the buffer's shape, its claimed
 // frame count, how often it is converted in a row, the audio buffers as slices of one block, then
 // the block's bytes. Parsing never fails: missing bytes read as zero, so every byte string is some
-// input. The seed generator writes inputs with encode(). Thread affinity: plain value; any thread.
+// input. Seeds (fuzz/corpus/) are files in this form. Thread affinity: plain value; any thread.
 struct AudioConverterInput {
   // What kind of sample buffer the bytes become.
   enum class Shape : std::uint8_t {
@@ -72,29 +72,6 @@ struct AudioConverterInput {
     return input;
   }
 
-  std::vector<std::uint8_t> encode() const {
-    std::vector<std::uint8_t> out;
-    put(out, asbd.mSampleRate);
-    put(out, asbd.mFormatID);
-    put(out, asbd.mFormatFlags);
-    put(out, asbd.mBytesPerPacket);
-    put(out, asbd.mFramesPerPacket);
-    put(out, asbd.mBytesPerFrame);
-    put(out, asbd.mChannelsPerFrame);
-    put(out, asbd.mBitsPerChannel);
-    put(out, static_cast<std::uint8_t>(shape));
-    put(out, numSamples);
-    put(out, static_cast<std::uint8_t>(repeats == 0 ? 0 : repeats - 1));
-    put(out, static_cast<std::uint16_t>(slices.size()));
-    for (const Slice& slice : slices) {
-      put(out, slice.offset);
-      put(out, slice.byteSize);
-      put(out, slice.numberChannels);
-    }
-    out.insert(out.end(), block.begin(), block.end());
-    return out;
-  }
-
  private:
   struct Reader {
     std::span<const std::uint8_t> bytes;
@@ -114,13 +91,6 @@ struct AudioConverterInput {
       return value;
     }
   };
-
-  template <class T>
-  static void put(std::vector<std::uint8_t>& out, T value) {
-    std::uint8_t raw[sizeof(T)];
-    std::memcpy(raw, &value, sizeof(T));
-    out.insert(out.end(), raw, raw + sizeof(T));
-  }
 };
 
 }  // namespace harkwell::fuzz

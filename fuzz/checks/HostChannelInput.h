@@ -12,7 +12,7 @@ namespace harkwell::fuzz {
 // byte, a 16-bit little-endian length and that many message bytes (fewer when
 // the input ends first). The selector's low three bits pick what the step does
 // (Action); its high bits inject backend faults just before it (Fault).
-// Parsing never fails; the seed generator writes inputs with encode().
+// Parsing never fails; seeds (fuzz/corpus/) are files in this form.
 // Thread affinity: plain value; any thread.
 struct HostChannelInput {
   enum class Action : std::uint8_t {
@@ -62,17 +62,6 @@ struct HostChannelInput {
       input.steps.push_back(std::move(step));
     }
     return input;
-  }
-
-  std::vector<std::uint8_t> encode() const {
-    std::vector<std::uint8_t> out;
-    for (const Step& step : steps) {
-      out.push_back(step.selector);
-      out.push_back(static_cast<std::uint8_t>(step.message.size() & 0xff));
-      out.push_back(static_cast<std::uint8_t>(step.message.size() >> 8));
-      out.insert(out.end(), step.message.begin(), step.message.end());
-    }
-    return out;
   }
 };
 

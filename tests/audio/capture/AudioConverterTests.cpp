@@ -156,6 +156,13 @@ TEST_F(AudioConverterStreamTest, ARejectedBufferDoesNotBreakTheStream) {
   EXPECT_EQ(after.front(), 1002.0f);
 }
 
+// At stake: buffers at a new rate start a new stream, picked from their own
+// first frame, not from the old stream's position.
+TEST_F(AudioConverterStreamTest, ARateChangeStartsANewStream) {
+  feed(48000, {1000});
+  EXPECT_EQ(converter_.convert(ramp(44100, 441)), AudioConverter().convert(ramp(44100, 441)));
+}
+
 struct MalformedCase {
   std::string name;
   CMSampleBufferRef sbuf;

@@ -7,7 +7,9 @@
 #include <optional>
 #include <thread>
 
+#include "audio/service/BridgeApi.h"
 #include "backends/simulated/SimulatedCaptureBackend.h"
+#include "platform/avfoundation/AVFoundationTypes.h"
 
 namespace harkwell {
 namespace {
@@ -74,6 +76,28 @@ TEST_F(AVCaptureSessionLifetimeTest, AnUnansweredAccessRequestIsRefusedWhenTheBa
   CaptureBackend::setCurrent(nullptr);
   backend_.reset();
   EXPECT_EQ(granted, false);
+}
+
+class SilentFlutterApi final : public BridgeFlutterApiProtocol {
+ public:
+  void onEvent(NativeAudioEvent, EventCompletion) override {}
+};
+
+// At stake: before 14.0 only the built-in microphone type exists (asking for
+// the newer type lists nothing there); from 14.0 on the newer type covers
+// built-in and external devices alike.
+using MicrophoneDiscoveryTest = AVCaptureSessionLifetimeTest;
+
+TEST_F(MicrophoneDiscoveryTest, ListsMicrophonesWithTheTypeTheRunningSystemHas) {
+  const auto api = BridgeApi::create(std::make_shared<SilentFlutterApi>());
+  for (const OperatingSystemVersion version :
+       {OperatingSystemVersion{13, 6, 9}, OperatingSystemVersion{14, 0, 0}}) {
+    backend_->setOperatingSystemVersion(version);
+    EXPECT_EQ(api->getInputDevices().size(), 1u);
+  }
+  EXPECT_EQ(backend_->requestedDeviceTypes(),
+            (std::vector<std::string>{AVCaptureDeviceTypeBuiltInMicrophone,
+                                      AVCaptureDeviceTypeMicrophone}));
 }
 
 }  // namespace
