@@ -35,7 +35,8 @@ void WebRecorder::onEventMessage(std::span<const std::uint8_t> message) {
   std::string error;
   switch (event->eventType) {
     case NativeAudioEventType::deviceStart:
-      if (auto file = WavFileWriter::open(path, error)) {
+      if (auto file =
+              WavFileWriter::create(path, 1, {"harkwell", "recorded from the web page"}, error)) {
         files_[path] = std::move(file);
         say_("recording " + event->id + " to " + path);
       } else {
@@ -44,9 +45,13 @@ void WebRecorder::onEventMessage(std::span<const std::uint8_t> message) {
       return;
     case NativeAudioEventType::deviceStop:
       if (auto found = files_.find(path); found != files_.end()) {
-        if (!found->second->close(error)) say_("cannot finish " + path + ": " + error);
+        if (found->second->commit(error)) {
+          say_("wrote " + path);
+        } else {
+          say_("cannot finish " + path + ": " + error + "; what was saved is in " +
+               found->second->temporaryPath());
+        }
         files_.erase(found);
-        say_("wrote " + path);
       }
       return;
     case NativeAudioEventType::deviceAudioData:
