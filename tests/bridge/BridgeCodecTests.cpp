@@ -9,7 +9,9 @@
 #include "bridge/BridgeFlutterApiCodec.h"
 #include "bridge/BridgeHostApiCodec.h"
 #include "bridge/NativeAudioEvent.h"
+#include "bridge/WireJson.h"
 #include "platform/flutter/FlutterCodecError.h"
+#include "platform/flutter/FlutterStandardMessageCodec.h"
 #include "platform/flutter/FlutterStandardWriter.h"
 #include "tests/support/CodecByteHelpers.h"
 #include "tests/support/CodecVectors.h"
@@ -31,13 +33,18 @@ NativeAudioEvent event(AudioDeviceType type, NativeAudioEventType eventType,
 }
 
 const FlutterMessageCodec& codecOf(const testing::CodecVector& v) {
-  return v.codec == "host" ? *host : *events;
+  return v.codec == "host"    ? *host
+         : v.codec == "event" ? *events
+                              : FlutterStandardMessageCodec::sharedInstance();
 }
 
-// What is at stake: records must be byte-identical to what the UI's generated
-// code writes and reads, wherever they sit in a message; event samples are a
-// generic list of aligned doubles, not a typed array. The messages are shared
-// with the page's codec tests.
+const std::vector<std::string> allCodecs = {"standard", "host", "event"};
+
+// What is at stake: byte-for-byte agreement with the UI's codecs in both
+// directions, for every standard type and every record wherever it sits in a
+// message (event samples are a generic list of aligned doubles, not a typed
+// array); and harkwell-wire's text form reads back to the same bytes, padding
+// included. The messages are shared with the page's codec tests.
 class BridgeCodecGoldenTest : public ::testing::TestWithParam<testing::CodecVector> {};
 
 TEST_P(BridgeCodecGoldenTest, WritesAndReadsTheExactBytes) {
@@ -47,16 +54,21 @@ TEST_P(BridgeCodecGoldenTest, WritesAndReadsTheExactBytes) {
   }
   const CodecDecodeResult decoded = codecOf(c).decode(bytesFromHex(c.hex));
   ASSERT_TRUE(decoded.ok()) << decoded.error;
+  EXPECT_EQ(decoded.value->index(), c.value.index());
   EXPECT_TRUE(*decoded.value == c.value);
+  if (c.canonical) {
+    EXPECT_EQ(hexFromBytes(codecOf(c).encode(parseWireJson(formatWireJson(*decoded.value)))),
+              normalizedHex(c.hex));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Messages, BridgeCodecGoldenTest,
-                         ::testing::ValuesIn(testing::codecVectors("golden", {"host", "event"})),
+                         ::testing::ValuesIn(testing::codecVectors("golden", allCodecs)),
                          [](const auto& info) { return info.param.name; });
 
-// What is at stake: a record that breaks its shape fails the one message with
-// a reason naming the record, the field and the offset, never a half-filled
-// record.
+// What is at stake: a message or record that breaks its shape fails the one
+// message with a reason naming the problem (for records: the record, the field
+// and the offset), never a half-filled value.
 class BridgeCodecMalformedTest : public ::testing::TestWithParam<testing::CodecVector> {};
 
 TEST_P(BridgeCodecMalformedTest, FailsTheMessageNamingWhatIsWrong) {
@@ -66,7 +78,7 @@ TEST_P(BridgeCodecMalformedTest, FailsTheMessageNamingWhatIsWrong) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, BridgeCodecMalformedTest,
-                         ::testing::ValuesIn(testing::codecVectors("malformed", {"host", "event"})),
+                         ::testing::ValuesIn(testing::codecVectors("malformed", allCodecs)),
                          [](const auto& info) { return info.param.name; });
 
 // What is at stake: each codec writes only its own records.

@@ -9,17 +9,10 @@
 #include <vector>
 
 #include "bridge/AudioDevice.h"
-#include "bridge/BridgeFlutterApiCodec.h"
-#include "bridge/BridgeHostApiCodec.h"
 #include "bridge/NativeAudioEvent.h"
-#include "tests/support/CodecByteHelpers.h"
 
 namespace harkwell::test {
 namespace {
-
-using harkwell::testing::bytesFromHex;
-using harkwell::testing::hexFromBytes;
-using harkwell::testing::normalizedHex;
 
 struct GoldenCase {
   const char* name;
@@ -97,37 +90,6 @@ INSTANTIATE_TEST_SUITE_P(
                       R"({"t":"list","v":[1]})",
                       R"({"t":"AudioDevice","v":{"name":"N","type":2,"id":"I","isDefault":true}})",
                       deeplyNested(100)));
-
-struct CodecRoundTrip {
-  const char* name;
-  const FlutterMessageCodec* codec;
-  const char* hex;
-};
-
-// At stake: harkwell-wire's decode and encode are inverse through each codec,
-// byte for byte, alignment padding included.
-class WireJsonCodecRoundTripTest : public ::testing::TestWithParam<CodecRoundTrip> {};
-
-TEST_P(WireJsonCodecRoundTripTest, BytesToJsonAndBackGiveTheSameBytes) {
-  const FlutterMessageCodec& codec = *GetParam().codec;
-  CodecDecodeResult decoded = codec.decode(bytesFromHex(GetParam().hex));
-  ASSERT_TRUE(decoded.ok()) << decoded.error;
-  EXPECT_EQ(hexFromBytes(codec.encode(parseWireJson(formatWireJson(*decoded.value)))),
-            normalizedHex(GetParam().hex));
-}
-
-const CodecRoundTrip roundTrips[] = {
-    {"PermissionReply", &BridgeHostApiCodec::shared(), "0c 01 82 0c 02 01 02"},
-    {"Event", &BridgeFlutterApiCodec::shared(),
-     "0c 01 80 0c 05 07 01 41 04 00 00 00 00 00 00 00 00 04 05 00 00 00 00 00 00 00"
-     "0c 01 06 00 00 00 | 00 00 00 00 00 00 e0 3f 00"},
-    {"AlignedDoubleInList", &FlutterStandardMessageCodec::sharedInstance(),
-     "0c 02 07 01 41 06 00 00 | 00 00 00 00 00 00 f8 3f"},
-    {"EmptyTypedList", &FlutterStandardMessageCodec::sharedInstance(), "0c 01 0b 00 00 00 00 00"},
-};
-
-INSTANTIATE_TEST_SUITE_P(Messages, WireJsonCodecRoundTripTest, ::testing::ValuesIn(roundTrips),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace harkwell::test

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <limits>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -128,50 +127,19 @@ struct BadBuffer {
   std::function<CMSampleBufferRef()> make;
 };
 
-AudioStreamBasicDescription floats(double rate, std::uint32_t channels) {
-  AudioStreamBasicDescription asbd;
-  FillOutASBDForLPCM(asbd, rate, channels, 32, 32, true, false, true);
-  return asbd;
-}
-
-// Channel buffers of the given byte sizes, described as `asbd` with `frames`.
-CMSampleBufferRef described(const AudioStreamBasicDescription& asbd,
-                            std::vector<std::size_t> bufferBytes, CMItemCount frames = 480) {
-  std::vector<std::vector<std::uint8_t>> buffers;
-  for (const std::size_t bytes : bufferBytes) buffers.emplace_back(bytes);
-  return CMSampleBufferCreateWithAudioBuffers(asbd, buffers, frames, kCMTimeZero);
-}
-
-// The converter's own tests go through every malformed layout; here one of a
-// kind goes through the whole host.
+// The converter's own tests go through every malformed layout; here a few go
+// through the whole host: no buffer at all, no audio, and a lying layout.
 std::vector<BadBuffer> badBuffers() {
-  const double nan = std::numeric_limits<double>::quiet_NaN();
   return {
       {"Null", [] { return CMSampleBufferRef(); }},
-      {"Invalidated",
-       [] { return CMSampleBufferCreateInvalidated(described(floats(16000, 1), {640}, 160)); }},
-      {"Empty", [] { return CMSampleBufferCreateEmpty(floats(48000, 2)); }},
-      {"WithoutFormatDescription",
-       [] {
-         return CMSampleBufferCreateWithoutFormatDescription({std::vector<std::uint8_t>(640)}, 1,
-                                                             160);
-       }},
       {"VideoFrame", [] { return CMSampleBufferCreateVideoFrame(); }},
-      {"RateNaN", [nan] { return described(floats(nan, 1), {1920}); }},
-      {"ZeroChannels", [] { return described(floats(48000, 0), {}); }},
-      {"ThousandChannels",
-       [] {
-         return described(floats(48000, 1000), {1920, 1920});
-       }},
       {"MoreFramesThanBytes",
        [] {
-         return described(floats(48000, 2), {1920, 1920}, 960);
+         AudioStreamBasicDescription asbd;
+         FillOutASBDForLPCM(asbd, 48000, 2, 32, 32, true, false, true);
+         const std::vector<std::uint8_t> channel(1920);
+         return CMSampleBufferCreateWithAudioBuffers(asbd, {channel, channel}, 960, kCMTimeZero);
        }},
-      {"ChannelBuffersOfDifferentSizes",
-       [] {
-         return described(floats(48000, 2), {1920, 400});
-       }},
-      {"ByteSizeNotAWholeFrame", [] { return described(floats(48000, 1), {1921}); }},
   };
 }
 

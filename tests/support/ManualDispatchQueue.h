@@ -110,7 +110,7 @@ class ManualDispatchQueue final : public DispatchQueue {
 };
 
 // Makes DispatchQueue::makeSerial build ManualDispatchQueues for its lifetime
-// and keeps track of them by label, so that a test can drive queues that the
+// and keeps track of them by label, so that a test can find queues that the
 // code under test creates for itself. Holds the queues weakly: a queue whose
 // owner dropped it is gone.
 // Thread affinity: create and destroy on one thread; the rest from any thread.
@@ -127,41 +127,14 @@ class ManualDispatchQueues {
   ManualDispatchQueues(const ManualDispatchQueues&) = delete;
   ManualDispatchQueues& operator=(const ManualDispatchQueues&) = delete;
 
-  // Every queue made so far that is still alive, oldest first. Any thread.
-  std::vector<std::shared_ptr<ManualDispatchQueue>> live() const {
-    MutexLock lock(mutex_);
-    std::vector<std::shared_ptr<ManualDispatchQueue>> result;
-    for (const auto& weak : made_) {
-      if (auto queue = weak.lock()) result.push_back(std::move(queue));
-    }
-    return result;
-  }
-
   // The most recently made live queue with `label`, or null. Any thread.
   std::shared_ptr<ManualDispatchQueue> find(const std::string& label) const {
-    auto queues = live();
-    for (auto it = queues.rbegin(); it != queues.rend(); ++it) {
-      if ((*it)->label() == label) return *it;
+    MutexLock lock(mutex_);
+    for (auto it = made_.rbegin(); it != made_.rend(); ++it) {
+      auto queue = it->lock();
+      if (queue && queue->label() == label) return queue;
     }
     return nullptr;
-  }
-
-  // How many queues have been made in total, live or not. Any thread.
-  std::size_t madeCount() const {
-    MutexLock lock(mutex_);
-    return made_.size();
-  }
-
-  // Drains every live queue, again and again, until a full round runs nothing
-  // (work on one queue may feed another). Returns how many items ran. Any thread.
-  std::size_t drainAll() {
-    std::size_t total = 0;
-    for (;;) {
-      std::size_t round = 0;
-      for (const auto& queue : live()) round += queue->drain();
-      if (round == 0) return total;
-      total += round;
-    }
   }
 
  private:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -34,7 +35,7 @@
 // host channels and the event channel, as the Dart UI does. Calls go out on the
 // five host channels; each comes back as a UiCall whose decoded reply can be
 // awaited. Every event arriving on "…BridgeFlutterApi.onEvent" is decoded with
-// the event codec, recorded and answered (with [] unless told otherwise).
+// the event codec, recorded and answered with [].
 // Every wait is bounded (uiDriverDeadline by default) and never sleeps for
 // longer than a short poll.
 namespace harkwell::testing {
@@ -62,11 +63,7 @@ struct UiReply {
   Kind kind = Kind::noReply;
   CodecValue result;    // success: element 0 (null for operations without a result)
   std::string code;     // error: element 0
-  CodecValue message;   // error: element 1, a string or null
-  CodecValue details;   // error: element 2
   std::string problem;  // undecodable: why
-  std::optional<std::vector<std::uint8_t>> bytes;  // as received
-  bool onUiThread = false;
 
   bool isSuccess() const { return kind == Kind::success; }
 
@@ -107,10 +104,8 @@ struct UiReply {
   }
 
   // Decodes `bytes` as a host-channel reply. Any thread.
-  static UiReply fromBytes(std::optional<std::vector<std::uint8_t>> bytes, bool onUiThread) {
+  static UiReply fromBytes(const std::optional<std::vector<std::uint8_t>>& bytes) {
     UiReply reply;
-    reply.onUiThread = onUiThread;
-    reply.bytes = bytes;
     if (!bytes) return reply;
     CodecDecodeResult decoded = BridgeHostApiCodec::shared().decode(*bytes);
     if (!decoded.ok()) {
@@ -125,8 +120,6 @@ struct UiReply {
     } else if (list != nullptr && list->size() == 3 && (*list)[0].is<std::string>()) {
       reply.kind = Kind::error;
       reply.code = *(*list)[0].getIf<std::string>();
-      reply.message = (*list)[1];
-      reply.details = (*list)[2];
     } else {
       reply.kind = Kind::undecodable;
       reply.problem = std::string("reply is a ") + codecValueKindName(*decoded.value) +
@@ -229,24 +222,20 @@ class UiCall {
 // pumpWhileWaiting, the thread that waits becomes the main thread.
 class UiDriver {
  public:
-  // Takes over the UI's event channel on `ui` (with `messageChannelSuffix`).
+  // Takes over the UI's event channel on `ui`.
   // `ui` must outlive every call made through the driver; the driver may go
   // first. Any thread.
-  explicit UiDriver(FlutterUiSide& ui, MainLoopMode mode = MainLoopMode::pumpWhileWaiting,
-                    std::string messageChannelSuffix = "")
+  explicit UiDriver(FlutterUiSide& ui, MainLoopMode mode = MainLoopMode::pumpWhileWaiting)
       : ui_(ui),
-        suffix_(std::move(messageChannelSuffix)),
         shared_(std::make_shared<uidriver_detail::SharedState>(mode)),
         events_(std::make_shared<Events>()) {
-    std::string channel(BridgeFlutterApi::channelPrefix);
-    if (!suffix_.empty()) channel += "." + suffix_;
-    ui_.setHandler(channel, [shared = shared_, events = events_, &ui = ui_](
-                                std::vector<std::uint8_t> message, FlutterBinaryReply reply) {
-      events->record(message, ui.isUiThread());
-      std::optional<std::vector<std::uint8_t>> answer = events->replyBytes();
-      shared->notifyChanged();
-      reply(std::move(answer));
-    });
+    ui_.setHandler(std::string(BridgeFlutterApi::channelPrefix),
+                   [shared = shared_, events = events_](std::vector<std::uint8_t> message,
+                                                        FlutterBinaryReply reply) {
+                     events->record(message);
+                     shared->notifyChanged();
+                     reply(BridgeFlutterApiCodec::shared().encode(CodecList{}));
+                   });
   }
 
   UiDriver(const UiDriver&) = delete;
@@ -270,22 +259,17 @@ class UiDriver {
 
   // Sends `message`, encoded with the host codec, on the channel of `operation`.
   UiCall call(std::string_view operation, const CodecValue& message) {
-    return callRaw(operation, BridgeHostApiCodec::shared().encode(message));
-  }
-
-  // Sends `bytes` as they are on the channel of `operation` (for malformed input).
-  UiCall callRaw(std::string_view operation, std::vector<std::uint8_t> bytes) {
     auto callState = std::make_shared<uidriver_detail::CallState>();
-    ui_.sendToHost(
-        BridgeHostApiSetup::channelName(operation, suffix_), std::move(bytes),
-        [shared = shared_, callState, &ui = ui_](std::optional<std::vector<std::uint8_t>> reply) {
-          UiReply decoded = UiReply::fromBytes(std::move(reply), ui.isUiThread());
-          {
-            MutexLock lock(callState->mutex);
-            callState->replies.push_back(std::move(decoded));
-          }
-          shared->notifyChanged();
-        });
+    ui_.sendToHost(BridgeHostApiSetup::channelName(operation),
+                   BridgeHostApiCodec::shared().encode(message),
+                   [shared = shared_, callState](std::optional<std::vector<std::uint8_t>> reply) {
+                     UiReply decoded = UiReply::fromBytes(reply);
+                     {
+                       MutexLock lock(callState->mutex);
+                       callState->replies.push_back(std::move(decoded));
+                     }
+                     shared->notifyChanged();
+                   });
     return UiCall(shared_, std::move(callState));
   }
 
@@ -305,16 +289,11 @@ class UiDriver {
   AudioTally audioTally(const std::string& id) const { return events_->tally(id); }
   // Messages on the event channel that are not [NativeAudioEvent].
   std::size_t undecodableEventCount() const { return events_->undecodable(); }
-  // Whether every event ran the UI's handler on the UI thread.
-  bool allEventsOnUiThread() const { return events_->allOnUiThread(); }
   void clearEvents() { events_->clear(); }
 
   // Whether deviceAudioData events are kept whole (default) or only tallied, as
   // long runs need.
   void setKeepsAudioData(bool keeps) { events_->setKeepsAudio(keeps); }
-  // What the UI answers each event with: a value encoded with the event codec,
-  // or nullopt for no reply value at all. Default: [].
-  void setEventReply(std::optional<CodecValue> reply) { events_->setReply(std::move(reply)); }
 
   // --- Waiting ----------------------------------------------------------------
   bool waitUntil(const std::function<bool()>& done,
@@ -367,7 +346,7 @@ class UiDriver {
   // Events as recorded by the UI thread. Thread affinity: any thread.
   class Events {
    public:
-    void record(const std::vector<std::uint8_t>& message, bool onUiThread) {
+    void record(const std::vector<std::uint8_t>& message) {
       CodecDecodeResult decoded = BridgeFlutterApiCodec::shared().decode(message);
       const NativeAudioEvent* event = nullptr;
       if (decoded.ok()) {
@@ -376,7 +355,6 @@ class UiDriver {
       }
       MutexLock lock(mutex_);
       ++count_;
-      allOnUiThread_ = allOnUiThread_ && onUiThread;
       if (event == nullptr) {
         ++undecodable_;
         return;
@@ -413,10 +391,6 @@ class UiDriver {
       MutexLock lock(mutex_);
       return undecodable_;
     }
-    bool allOnUiThread() const {
-      MutexLock lock(mutex_);
-      return allOnUiThread_;
-    }
     void clear() {
       MutexLock lock(mutex_);
       events_.clear();
@@ -428,15 +402,6 @@ class UiDriver {
       MutexLock lock(mutex_);
       keepsAudio_ = keeps;
     }
-    void setReply(std::optional<CodecValue> reply) {
-      MutexLock lock(mutex_);
-      reply_ = std::move(reply);
-    }
-    std::optional<std::vector<std::uint8_t>> replyBytes() const {
-      MutexLock lock(mutex_);
-      if (!reply_) return std::nullopt;
-      return BridgeFlutterApiCodec::shared().encode(*reply_);
-    }
 
    private:
     mutable Mutex mutex_;
@@ -444,36 +409,20 @@ class UiDriver {
     std::map<std::string, AudioTally> tallies_ GUARDED_BY(mutex_);
     std::size_t count_ GUARDED_BY(mutex_) = 0;
     std::size_t undecodable_ GUARDED_BY(mutex_) = 0;
-    bool allOnUiThread_ GUARDED_BY(mutex_) = true;
     bool keepsAudio_ GUARDED_BY(mutex_) = true;
-    std::optional<CodecValue> reply_ GUARDED_BY(mutex_) = CodecValue(CodecList{});
-  };
-
-  // A flag set from another thread. Thread affinity: any thread.
-  struct Flag {
-    Mutex mutex;
-    bool raised GUARDED_BY(mutex) = false;
-    void raise() {
-      MutexLock lock(mutex);
-      raised = true;
-    }
-    bool isRaised() {
-      MutexLock lock(mutex);
-      return raised;
-    }
   };
 
   // BackgroundTasks::waitIdle has no timeout, so it runs on a thread of its
   // own that may be left behind if a task never ends.
   bool backgroundIdle(std::chrono::milliseconds timeout) {
-    auto idle = std::make_shared<Flag>();
+    auto idle = std::make_shared<std::atomic<bool>>(false);
     auto shared = shared_;
     std::thread([idle, shared] {
       BackgroundTasks::waitIdle();
-      idle->raise();
+      *idle = true;
       shared->notifyChanged();
     }).detach();
-    return waitUntil([&] { return idle->isRaised(); }, timeout);
+    return waitUntil([&] { return idle->load(); }, timeout);
   }
 
   // Runs (or, when another thread runs the main loop, waits out) what the main
@@ -484,27 +433,26 @@ class UiDriver {
       for (std::size_t n; (n = MainRunLoop::shared().drain()) > 0;) ran += n;
       return ran;
     }
-    auto passed = std::make_shared<Flag>();
+    auto passed = std::make_shared<std::atomic<bool>>(false);
     DispatchQueue::main().async([passed, shared = shared_] {
-      passed->raise();
+      *passed = true;
       shared->notifyChanged();
     });
-    waitUntil([&] { return passed->isRaised(); }, timeout);
+    waitUntil([&] { return passed->load(); }, timeout);
     return 0;
   }
 
   // Waits until the UI thread has handled everything queued for it so far.
   bool passUiQueue(std::chrono::milliseconds timeout) {
-    auto passed = std::make_shared<Flag>();
+    auto passed = std::make_shared<std::atomic<bool>>(false);
     ui_.post([passed, shared = shared_] {
-      passed->raise();
+      *passed = true;
       shared->notifyChanged();
     });
-    return waitUntil([&] { return passed->isRaised(); }, timeout);
+    return waitUntil([&] { return passed->load(); }, timeout);
   }
 
   FlutterUiSide& ui_;
-  const std::string suffix_;
   const std::shared_ptr<uidriver_detail::SharedState> shared_;
   const std::shared_ptr<Events> events_;
 };

@@ -10,36 +10,15 @@
 
 #include "platform/flutter/FlutterStandardWriter.h"
 #include "tests/support/CodecByteHelpers.h"
-#include "tests/support/CodecVectors.h"
 
 namespace {
 
 using harkwell::testing::bytesFromHex;
-using harkwell::testing::CodecVector;
-using harkwell::testing::codecVectors;
 using harkwell::testing::hexFromBytes;
-using harkwell::testing::normalizedHex;
 
 const FlutterStandardMessageCodec& codec() {
   return FlutterStandardMessageCodec::sharedInstance();
 }
-
-// What is at stake: byte-for-byte agreement with the UI's codec for every
-// standard type, in both directions (the messages are shared with the page's
-// codec tests).
-class StandardCodecGoldenBytesTest : public ::testing::TestWithParam<CodecVector> {};
-
-TEST_P(StandardCodecGoldenBytesTest, EncodesToTheGoldenBytesAndDecodesBack) {
-  EXPECT_EQ(hexFromBytes(codec().encode(GetParam().value)), normalizedHex(GetParam().hex));
-  const CodecDecodeResult result = codec().decode(bytesFromHex(GetParam().hex));
-  ASSERT_TRUE(result.ok()) << result.error;
-  EXPECT_EQ(result.value->index(), GetParam().value.index());
-  EXPECT_TRUE(*result.value == GetParam().value);
-}
-
-INSTANTIATE_TEST_SUITE_P(AllStandardTypes, StandardCodecGoldenBytesTest,
-                         ::testing::ValuesIn(codecVectors("golden", {"standard"})),
-                         [](const auto& info) { return info.param.name; });
 
 // What is at stake: the three size forms switch exactly at 254 and 65536; an
 // off-by-one desynchronises the reader for the rest of the message.
@@ -57,21 +36,6 @@ TEST(StandardCodecSizeFormTest, ByteListsUseTheMinimalSizeFormAroundEachBoundary
     EXPECT_TRUE(*decoded.value == CodecValue(payload)) << size;
   }
 }
-
-// What is at stake: bytes from the UI side are untrusted; a malformed message
-// must fail by itself with a reason, never crash, over-allocate or yield a
-// quiet null.
-class StandardCodecMalformedInputTest : public ::testing::TestWithParam<CodecVector> {};
-
-TEST_P(StandardCodecMalformedInputTest, FailsWithAReasonNamingTheProblem) {
-  const CodecDecodeResult result = codec().decode(bytesFromHex(GetParam().hex));
-  ASSERT_FALSE(result.ok());
-  EXPECT_NE(result.error.find(GetParam().error), std::string::npos) << result.error;
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, StandardCodecMalformedInputTest,
-                         ::testing::ValuesIn(codecVectors("malformed", {"standard"})),
-                         [](const auto& info) { return info.param.name; });
 
 // What is at stake: cutting a valid message anywhere must be detected, since a
 // reader that ran past the end would read foreign memory or invent zeros.
