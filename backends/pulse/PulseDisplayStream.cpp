@@ -5,7 +5,7 @@
 #include "backends/pulse/PulseDeviceList.h"
 #include "backends/pulse/PulseRecordStream.h"
 #include "backends/pulse/PulseTaskSequence.h"
-#include "platform/capture/CallbackGate.h"
+#include "platform/dispatch/CallbackGate.h"
 #include "platform/dispatch/Mutex.h"
 
 namespace harkwell {

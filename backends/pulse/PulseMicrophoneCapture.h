@@ -6,8 +6,8 @@
 
 #include "backends/pulse/PulseConnection.h"
 #include "backends/pulse/PulseRecordStream.h"
-#include "platform/capture/CallbackGate.h"
 #include "platform/capture/MicrophoneCapture.h"
+#include "platform/dispatch/CallbackGate.h"
 #include "platform/dispatch/Mutex.h"
 
 namespace harkwell {

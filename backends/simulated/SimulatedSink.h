@@ -2,8 +2,8 @@
 
 #include <memory>
 
-#include "platform/capture/CallbackGate.h"
 #include "platform/capture/CaptureTypes.h"
+#include "platform/dispatch/CallbackGate.h"
 #include "platform/dispatch/DispatchQueue.h"
 
 namespace harkwell {

@@ -43,7 +43,7 @@ std::unique_ptr<HostUnderTest> HostUnderTest::create(std::string& whyNot) {
 
 HostUnderTest::HostUnderTest(std::shared_ptr<CaptureBackend> backend)
     : backend_(std::move(backend)), engine_(std::make_unique<FlutterEngine>()) {
-  MainRunLoop::shared().makeCurrentThreadMain();
+  MainRunLoop::shared().adoptCurrentThread();
   CaptureBackend::setCurrent(backend_);
   flutterApi_ = std::make_shared<BridgeFlutterApi>(engine_->binaryMessenger());
   BridgeHostApiSetup::setUp(engine_->binaryMessenger(), BridgeApi::create(flutterApi_));

@@ -10,7 +10,7 @@
 
 int NSApplicationMain(int /*argc*/, const char* /*argv*/[]) {
   MainRunLoop& loop = MainRunLoop::shared();
-  loop.makeCurrentThreadMain();
+  loop.adoptCurrentThread();
   NSApplication& application = NSApplication::shared();
   application.installTerminationSignalHandlers();
   try {

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "platform/avfoundation/NSNumber.h"
-#include "platform/capture/CallbackGate.h"
 #include "platform/coremedia/CMSampleBuffer.h"
+#include "platform/dispatch/CallbackGate.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/Mutex.h"
 

@@ -5,7 +5,7 @@
 
 #include "platform/avfoundation/AVCaptureAudioDataOutput.h"
 #include "platform/avfoundation/AVCaptureDeviceInput.h"
-#include "platform/capture/CallbackGate.h"
+#include "platform/dispatch/CallbackGate.h"
 #include "platform/dispatch/Mutex.h"
 
 // Connects one device input to one audio data output and runs the capture.

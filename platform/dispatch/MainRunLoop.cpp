@@ -5,11 +5,13 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <utility>
 
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/LogLine.h"
 #include "platform/dispatch/Mutex.h"
 #include "platform/dispatch/RunWork.h"
 #include "platform/dispatch/TaskRing.h"
@@ -68,7 +70,15 @@ class MainLoop final : public MainRunLoop, public DispatchQueue {
     return runUntilEmpty();
   }
 
-  void makeCurrentThreadMain() override { mainThread_.store(std::this_thread::get_id()); }
+  void adoptCurrentThread() override {
+    std::thread::id unset;
+    const std::thread::id self = std::this_thread::get_id();
+    if (mainThread_.compare_exchange_strong(unset, self) || unset == self) return;
+    harkwell::writeDiagnostic("the main run loop was used off the main thread");
+    std::abort();
+  }
+
+  std::thread::id rebind(std::thread::id thread) override { return mainThread_.exchange(thread); }
 
   bool isMainThread() const override {
     const std::thread::id main = mainThread_.load();
@@ -112,6 +122,7 @@ class MainLoop final : public MainRunLoop, public DispatchQueue {
   class PumpScope {
    public:
     explicit PumpScope(MainLoop& loop) : loop_(loop) {
+      loop_.adoptCurrentThread();
       const std::thread::id self = std::this_thread::get_id();
       MutexLock lock(loop_.mutex_);
       if (loop_.pumpOwner_ != self) {
@@ -119,7 +130,6 @@ class MainLoop final : public MainRunLoop, public DispatchQueue {
         loop_.pumpOwner_ = self;
       }
       ++loop_.pumpDepth_;
-      loop_.mainThread_.store(self);
     }
     ~PumpScope() {
       {
@@ -163,7 +173,8 @@ class MainLoop final : public MainRunLoop, public DispatchQueue {
   bool stopRequested_ GUARDED_BY(mutex_) = false;
   std::thread::id pumpOwner_ GUARDED_BY(mutex_);
   int pumpDepth_ GUARDED_BY(mutex_) = 0;
-  // Read on any thread without the lock (isMainThread must stay cheap).
+  // Set once (see MainRunLoop); read on any thread without the lock
+  // (isMainThread must stay cheap).
   std::atomic<std::thread::id> mainThread_{};
 };
 
@@ -178,6 +189,13 @@ MainLoop& mainLoop() {
 
 MainRunLoop& MainRunLoop::shared() {
   return mainLoop();
+}
+
+MainRunLoop::ScopedTestMainThread::ScopedTestMainThread()
+    : previous_(shared().rebind(std::this_thread::get_id())) {}
+
+MainRunLoop::ScopedTestMainThread::~ScopedTestMainThread() {
+  shared().rebind(previous_);
 }
 
 DispatchQueue& DispatchQueue::main() {

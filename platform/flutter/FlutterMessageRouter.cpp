@@ -39,7 +39,7 @@ class FlutterMessageRouter::PendingReply {
       auto router = router_.lock();
       // A closing engine drops its pending replies quietly; anything else means
       // a handler lost its reply function, which is worth a line.
-      if (router == nullptr || router->gate_.isClosed()) return;
+      if (router == nullptr || !router->gate_.isOpen()) return;
       logFlutterDiagnostic("no reply on channel " + *channel_ + "; answering null");
       deliver(*router, std::nullopt);
     } catch (...) {
@@ -153,7 +153,7 @@ void FlutterMessageRouter::dispatch(FlutterSide side, Body body) {
   auto run = [weak = weak_from_this(), body = std::move(body)]() mutable {
     auto router = weak.lock();
     if (router == nullptr) return;
-    FlutterCallbackGate::Entry entry(router->gate_);
+    harkwell::CallbackGate::Entry entry(router->gate_);
     if (!entry.admitted()) return;
     try {
       body(*router);

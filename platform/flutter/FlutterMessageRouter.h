@@ -7,11 +7,11 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/dispatch/CallbackGate.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/Mutex.h"
 #include "platform/dispatch/ThreadSafety.h"
 #include "platform/flutter/FlutterBinaryMessenger.h"
-#include "platform/flutter/FlutterCallbackGate.h"
 
 // The two ends of an engine's channels: the host (served by the main queue)
 // and the UI (served by the engine's UI queue).
@@ -74,7 +74,7 @@ class FlutterMessageRouter : public std::enable_shared_from_this<FlutterMessageR
   HandlerTable& table(FlutterSide side) REQUIRES(mutex_);
   std::shared_ptr<DispatchQueue> uiQueue() const;
 
-  FlutterCallbackGate gate_;
+  harkwell::CallbackGate gate_;
   mutable Mutex mutex_;
   std::shared_ptr<DispatchQueue> uiQueue_ GUARDED_BY(mutex_);  // null once closed
   HandlerTable hostHandlers_ GUARDED_BY(mutex_);

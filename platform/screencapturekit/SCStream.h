@@ -5,10 +5,10 @@
 #include <optional>
 #include <vector>
 
-#include "platform/capture/CallbackGate.h"
 #include "platform/capture/DisplayStream.h"
 #include "platform/capture/NSError.h"
 #include "platform/coremedia/CMSampleBuffer.h"
+#include "platform/dispatch/CallbackGate.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/Mutex.h"
 #include "platform/screencapturekit/SCContentFilter.h"

@@ -19,10 +19,10 @@ namespace harkwell::testing {
 
 // The whole host as the main window wires it (engine, event sender, BridgeApi
 // behind the host channels) on `backend`, with the main run loop on a thread of
-// its own so that UI threads can call it concurrently, and a UI driver that
-// keeps no audio. The host log goes nowhere. Torn down on the main thread,
-// where its captures were made.
-// Thread affinity: built and destroyed on the test's thread.
+// its own (the main thread for the harness's lifetime) so that UI threads can
+// call it concurrently, and a UI driver that keeps no audio. The host log goes nowhere. Torn down
+// on the main thread, where its captures were made. Thread affinity: built and destroyed on the
+// test's thread.
 class HostOnMainLoop {
  public:
   explicit HostOnMainLoop(std::shared_ptr<SimulatedCaptureBackend> backend)
@@ -30,7 +30,10 @@ class HostOnMainLoop {
         engine_(std::make_unique<FlutterEngine>()),
         flutterApi_(std::make_shared<BridgeFlutterApi>(engine_->binaryMessenger())),
         ui_(std::make_unique<UiDriver>(engine_->uiSide(), MainLoopMode::runsElsewhere)),
-        mainLoop_([] { MainRunLoop::shared().run(); }) {
+        mainLoop_([] {
+          MainRunLoop::ScopedTestMainThread thisIsMain;
+          MainRunLoop::shared().run();
+        }) {
     CaptureBackend::setCurrent(backend_);
     ui_->setKeepsAudioData(false);
     api_ = BridgeApi::create(flutterApi_);

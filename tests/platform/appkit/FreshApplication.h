@@ -15,7 +15,7 @@ class FreshApplicationTest : public ::testing::Test {
 
   static void reset() {
     MainRunLoop& loop = MainRunLoop::shared();
-    loop.makeCurrentThreadMain();
+    loop.adoptCurrentThread();
     // Runs leftover work (a terminate, say) before the application forgets it,
     // and consumes any stop it causes.
     while (loop.drain() > 0) {

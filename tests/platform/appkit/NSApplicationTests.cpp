@@ -44,13 +44,15 @@ TEST_F(NSApplicationTest, TerminateFromAnotherThreadStopsARunningLoopOnceAfterEa
   app_.setDelegate(delegate);
   bool earlierRan = false;
   DispatchQueue::main().async([&] { earlierRan = true; });
-  std::thread loopThread([] { MainRunLoop::shared().run(); });
+  std::thread loopThread([] {
+    MainRunLoop::ScopedTestMainThread thisIsMain;
+    MainRunLoop::shared().run();
+  });
   std::thread([this] {
     app_.terminate(3);
     app_.terminate(9);
   }).join();
   loopThread.join();
-  MainRunLoop::shared().makeCurrentThreadMain();
   EXPECT_TRUE(earlierRan);
   EXPECT_TRUE(app_.hasTerminated());
   EXPECT_EQ(app_.exitStatus(), 3);

@@ -18,7 +18,7 @@ using namespace std::chrono_literals;
 // must never use the main thread and must never starve behind blocked tasks.
 class BackgroundTasksTest : public ::testing::Test {
  protected:
-  void SetUp() override { MainRunLoop::shared().makeCurrentThreadMain(); }
+  void SetUp() override { MainRunLoop::shared().adoptCurrentThread(); }
   void TearDown() override { BackgroundTasks::waitIdle(); }
 };
 

@@ -23,7 +23,7 @@ class MainRunLoopTest : public ::testing::Test {
 
   // The loop is process-wide: leave no queued work or pending stop behind.
   static void resetLoop() {
-    MainRunLoop::shared().makeCurrentThreadMain();
+    MainRunLoop::shared().adoptCurrentThread();
     while (MainRunLoop::shared().drain() > 0) {
     }
     MainRunLoop::shared().stop();
@@ -63,6 +63,20 @@ TEST_F(MainRunLoopTest, SyncRunsOnTheMainThreadFromAnotherThreadAndInlineOnIt) {
   mainQueue_.sync([&] { ran = true; });
   EXPECT_TRUE(ran);
   EXPECT_EQ(loop_.drain(), 0u);
+}
+
+// The main thread is fixed once: a pump elsewhere must not quietly take the
+// role (main-thread state would then be touched from two threads); only a test
+// harness's scoped binding moves it, and gives it back.
+TEST_F(MainRunLoopTest, AnotherThreadPumpsOnlyUnderAScopedTestBinding) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(std::thread([] { MainRunLoop::shared().drain(); }).join(), "off the main thread");
+  std::thread([] {
+    MainRunLoop::ScopedTestMainThread thisIsMain;
+    MainRunLoop::shared().drain();
+    EXPECT_TRUE(MainRunLoop::shared().isMainThread());
+  }).join();
+  EXPECT_TRUE(loop_.isMainThread());
 }
 
 }  // namespace

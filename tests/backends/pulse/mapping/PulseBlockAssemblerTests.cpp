@@ -14,7 +14,9 @@ namespace {
 class PulseBlockAssemblerTest : public ::testing::TestWithParam<std::tuple<size_t, bool>> {};
 
 TEST_P(PulseBlockAssemblerTest, BlocksFollowEachOtherWithEverySampleOnceWhateverTheChunkSize) {
-  const auto [chunk, exact] = GetParam();
+  // Plain copies: clang 14 cannot capture structured bindings in a lambda.
+  const auto chunk = std::get<0>(GetParam());
+  const auto exact = std::get<1>(GetParam());
   constexpr size_t frames = 101;
   constexpr size_t blockFrames = 7;
   std::vector<float> interleaved(frames * 2);

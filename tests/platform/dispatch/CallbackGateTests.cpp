@@ -1,4 +1,4 @@
-#include "platform/capture/CallbackGate.h"
+#include "platform/dispatch/CallbackGate.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +10,10 @@
 namespace harkwell {
 namespace {
 
-// At stake: a consumer that closes its gate may be destroyed right after, so
-// close() must outwait a callback running elsewhere, must not deadlock when the
-// callback itself closes, and nothing may run once closed.
+// At stake: a consumer (a capture's controller, an engine) that closes its gate
+// may be destroyed right after, so close() must outwait a callback running
+// elsewhere, must not deadlock when the callback itself closes (also from a
+// nested callback), and nothing may run once closed.
 TEST(CallbackGateTest, CloseReturnsOnlyAfterACallbackOnAnotherThreadHasFinished) {
   CallbackGate gate;
   std::promise<void> entered, permit;
@@ -40,8 +41,11 @@ TEST(CallbackGateTest, CloseReturnsOnlyAfterACallbackOnAnotherThreadHasFinished)
 TEST(CallbackGateTest, ACallbackMayThrowOrCloseItsOwnGateWithoutHangingIt) {
   CallbackGate gate;
   EXPECT_NO_THROW(gate.run([] { throw std::runtime_error("consumer fault"); }));
-  EXPECT_TRUE(gate.run([&] { gate.close(); }));
+  EXPECT_TRUE(gate.run([&] { gate.run([&] { gate.close(); }); }));
   EXPECT_FALSE(gate.isOpen());
+  // A session's gate opens again for its next run.
+  gate.open();
+  EXPECT_TRUE(gate.run([] {}));
 }
 
 }  // namespace
