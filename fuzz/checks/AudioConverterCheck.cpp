@@ -1,5 +1,4 @@
-#include "fuzz/checks/AudioConverterCheck.h"
-
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <exception>
@@ -10,7 +9,7 @@
 #include <vector>
 
 #include "audio/capture/AudioConverter.h"
-#include "fuzz/checks/AudioConverterInput.h"
+#include "fuzz/checks/FuzzChecks.h"
 #include "platform/coremedia/CMBlockBuffer.h"
 #include "platform/coremedia/CMFormatDescription.h"
 #include "platform/coremedia/CMSampleBuffer.h"
@@ -19,22 +18,71 @@ namespace harkwell::fuzz {
 
 namespace {
 
-// Input floats fed to resample, and the output length above which a ratio is
-// not tried, so that one input stays cheap. (Such ratios come only from direct
-// calls: convert() never passes a rate below 1000 Hz, so it never upsamples
-// more than 16 times.)
-constexpr std::size_t maxResampleInput = 4096;
-constexpr double maxResampleOutput = 1 << 20;
-// Integer samples scale to at most 32768 / 32767 in magnitude.
-constexpr float integerSampleBound = 1.0001f;
+// The input's byte form (the seeds in fuzz/corpus/audio_converter), host byte
+// order, little-endian on every target: the stream description (f64 rate, then
+// format id, flags, bytes per packet, frames per packet, bytes per frame,
+// channels, bits: u32 each), u8 shape, i64 claimed frame count, u8 repeats,
+// u16 slice count, each slice as u32 offset, size and channels, then the
+// block's bytes. Missing bytes read as zero, so every byte string is an input.
+enum class Shape : std::uint8_t {
+  audio,                     // the description and slices as given
+  withoutFormatDescription,  // audio bytes, no description at all
+  invalidated,               // the audio buffer, marked invalid
+  videoFrame,                // a screen frame
+  nullBuffer,                // no sample buffer
+  withoutStreamDescription,  // an audio description without a stream description
+};
 
-// The sample buffer the input describes; null for the nullBuffer shape or
-// slices that do not fit the block (the buffer cannot be built at all).
-CMSampleBufferRef makeSampleBuffer(const AudioConverterInput& input) {
-  using Shape = AudioConverterInput::Shape;
+struct Reader {
+  FuzzInput bytes;
+  template <class T>
+  T next() {
+    T value{};
+    const std::size_t available = std::min(sizeof(T), bytes.size());
+    if (available > 0) std::memcpy(&value, bytes.data(), available);
+    bytes = bytes.subspan(available);
+    return value;
+  }
+};
+
+struct Input {
+  AudioStreamBasicDescription asbd;
+  Shape shape = Shape::audio;
+  std::int64_t frames = 0;
+  int repeats = 1;
+  std::vector<CMSampleBuffer::AudioBufferSlice> slices;
+  FuzzInput block;
+};
+
+Input parse(FuzzInput bytes) {
+  Reader in{bytes};
+  Input input;
+  input.asbd.mSampleRate = in.next<double>();
+  for (UInt32* field :
+       {&input.asbd.mFormatID, &input.asbd.mFormatFlags, &input.asbd.mBytesPerPacket,
+        &input.asbd.mFramesPerPacket, &input.asbd.mBytesPerFrame, &input.asbd.mChannelsPerFrame,
+        &input.asbd.mBitsPerChannel}) {
+    *field = in.next<std::uint32_t>();
+  }
+  input.shape = static_cast<Shape>(in.next<std::uint8_t>() % 6);
+  input.frames = in.next<std::int64_t>();
+  input.repeats = 1 + in.next<std::uint8_t>() % 4;
+  // At most 1024 slices keep one input cheap and still allow 1000 channels.
+  const std::size_t sliceCount = in.next<std::uint16_t>() % 1025;
+  for (std::size_t i = 0; i < sliceCount && !in.bytes.empty(); ++i) {
+    const std::uint32_t offset = in.next<std::uint32_t>();
+    const std::uint32_t size = in.next<std::uint32_t>();
+    input.slices.push_back({offset, size, in.next<std::uint32_t>()});
+  }
+  input.block = in.bytes;
+  return input;
+}
+
+// Null for the nullBuffer shape or slices outside the block (no such buffer
+// can exist).
+CMSampleBufferRef makeSampleBuffer(const Input& input) {
   if (input.shape == Shape::nullBuffer) return nullptr;
   if (input.shape == Shape::videoFrame) return CMSampleBufferCreateVideoFrame();
-
   CMFormatDescriptionRef description;
   if (input.shape == Shape::withoutStreamDescription) {
     description = std::make_shared<const CMFormatDescription>(kCMMediaType_Audio, std::nullopt);
@@ -43,63 +91,50 @@ CMSampleBufferRef makeSampleBuffer(const AudioConverterInput& input) {
   }
   auto block = std::make_shared<CMBlockBuffer>(input.block.size());
   if (!input.block.empty()) std::memcpy(block->data(), input.block.data(), input.block.size());
-  std::vector<CMSampleBuffer::AudioBufferSlice> slices;
-  for (const auto& slice : input.slices) {
-    slices.push_back({slice.offset, slice.byteSize, slice.numberChannels});
-  }
   CMSampleBufferRef buffer;
   try {
-    buffer =
-        std::make_shared<const CMSampleBuffer>(true, std::move(description), std::move(block),
-                                               std::move(slices), input.numSamples, kCMTimeZero);
+    buffer = std::make_shared<const CMSampleBuffer>(true, std::move(description), std::move(block),
+                                                    input.slices, input.frames, kCMTimeZero);
   } catch (const std::invalid_argument&) {
-    return nullptr;  // Slices outside the block: no such buffer can exist.
+    return nullptr;
   }
-  if (input.shape == Shape::invalidated) return CMSampleBufferCreateInvalidated(buffer);
-  return buffer;
+  return input.shape == Shape::invalidated ? CMSampleBufferCreateInvalidated(buffer) : buffer;
 }
 
-bool acceptedRate(double rate) {
-  return rate >= AudioConverter::minSourceSampleRate && rate <= AudioConverter::maxSourceSampleRate;
-}
-
-FuzzVerdict checkBlock(const AudioConverterInput& input, const std::vector<float>& block) {
+FuzzVerdict checkBlock(const Input& input, const std::vector<float>& block) {
   if (block.empty()) return std::nullopt;
-  if (input.shape != AudioConverterInput::Shape::audio) {
-    return "a buffer that is not valid described audio gave samples";
-  }
-  if (!acceptedRate(input.asbd.mSampleRate)) {
+  const double rate = input.asbd.mSampleRate;
+  if (input.shape != Shape::audio) return "a buffer that is not valid described audio gave samples";
+  if (!(rate >= AudioConverter::minSourceSampleRate &&
+        rate <= AudioConverter::maxSourceSampleRate)) {
     return "a buffer at a rejected rate gave samples";
   }
-  if (input.numSamples <= 0) return "a buffer claiming no frames gave samples";
-  const auto frames = static_cast<std::uint64_t>(input.numSamples);
-  if (block.size() > 16 * frames + 1) {
-    return "a block of " + std::to_string(block.size()) + " values from " + std::to_string(frames) +
-           " frames";
+  if (input.frames <= 0) return "a buffer claiming no frames gave samples";
+  const auto frames = static_cast<std::uint64_t>(input.frames);
+  if (block.size() > 16 * frames + 1 || (rate == 16000 && block.size() != frames)) {
+    return std::to_string(block.size()) + " values from " + std::to_string(frames) + " frames at " +
+           std::to_string(rate) + " Hz";
   }
-  if (input.asbd.mSampleRate == 16000 && block.size() != frames) {
-    return "a 16000 Hz buffer of " + std::to_string(frames) + " frames gave " +
-           std::to_string(block.size()) + " values";
-  }
-  if ((input.asbd.mFormatFlags & kAudioFormatFlagIsFloat) == 0) {
-    for (float value : block) {
-      if (!(std::fabs(value) <= integerSampleBound)) {
-        return "an integer sample became " + std::to_string(value);
-      }
-    }
+  const bool integer = (input.asbd.mFormatFlags & kAudioFormatFlagIsFloat) == 0;
+  // Integer samples scale to at most 32768 / 32767 in magnitude.
+  if (integer && std::any_of(block.begin(), block.end(),
+                             [](float value) { return !(std::fabs(value) <= 1.0001f); })) {
+    return "an integer sample left -1..1";
   }
   return std::nullopt;
 }
 
-FuzzVerdict checkResample(const AudioConverterInput& input) {
-  std::vector<float> samples(std::min(input.block.size() / sizeof(float), maxResampleInput));
+FuzzVerdict checkResample(const Input& input) {
+  // At most 4096 input floats and 2^20 output values keep one input cheap;
+  // convert() itself never upsamples more than 16 times.
+  std::vector<float> samples(std::min<std::size_t>(input.block.size() / sizeof(float), 4096));
   if (!samples.empty()) std::memcpy(samples.data(), input.block.data(), samples.size() * 4);
   const auto rate = static_cast<float>(input.asbd.mSampleRate);
   for (const auto& [from, to] : {std::pair{rate, 16000.0f}, std::pair{16000.0f, rate}}) {
-    const bool saneRates = std::isfinite(from) && from > 0 && std::isfinite(to) && to > 0;
-    if (saneRates && static_cast<double>(samples.size()) / from * to > maxResampleOutput) continue;
+    const bool sane = std::isfinite(from) && from > 0 && std::isfinite(to) && to > 0;
+    if (sane && static_cast<double>(samples.size()) / from * to > (1 << 20)) continue;
     const std::vector<float> out = AudioConverter::resample(samples, from, to);
-    if (!saneRates && !out.empty()) return "resample gave values for an insane rate";
+    if (!sane && !out.empty()) return "resample gave values for an insane rate";
     if (!out.empty() && !samples.empty() && std::memcmp(&out[0], &samples[0], sizeof(float)) != 0) {
       return "resample's first value is not the first input";
     }
@@ -109,12 +144,12 @@ FuzzVerdict checkResample(const AudioConverterInput& input) {
 
 }  // namespace
 
-FuzzVerdict checkAudioConverterInput(std::span<const std::uint8_t> bytes) {
-  const AudioConverterInput input = AudioConverterInput::parse(bytes);
+FuzzVerdict checkAudioConverterInput(FuzzInput bytes) {
+  const Input input = parse(bytes);
   try {
     const CMSampleBufferRef buffer = makeSampleBuffer(input);
     AudioConverter converter;
-    for (std::uint8_t i = 0; i < input.repeats; ++i) {
+    for (int i = 0; i < input.repeats; ++i) {
       if (auto verdict = checkBlock(input, converter.convert(buffer))) return verdict;
     }
     return checkResample(input);
