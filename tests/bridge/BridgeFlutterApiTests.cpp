@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "bridge/ProtocolErrors.h"
-#include "tests/bridge/BridgeChannelTestSupport.h"
+#include "platform/flutter/FlutterEngine.h"
+#include "tests/support/CodecByteHelpers.h"
+#include "tests/support/MessagingTestSupport.h"
 
 namespace harkwell::test {
 namespace {
@@ -18,44 +20,13 @@ namespace {
 using harkwell::testing::bytesFromHex;
 using harkwell::testing::hexFromBytes;
 using harkwell::testing::normalizedHex;
-using ::testing::HasSubstr;
-
+using Bytes = std::vector<std::uint8_t>;
 using EventResult = Result<void, PigeonError>;
 
 const std::string eventChannel = "dev.flutter.pigeon.harkwell_bridge.BridgeFlutterApi.onEvent";
-
-NativeAudioEvent startEvent(const std::string& id) {
-  return NativeAudioEvent{id, AudioDeviceType::input, NativeAudioEventType::deviceStart,
-                          std::nullopt, std::nullopt};
-}
-
-class EventChannelTest : public ::testing::Test {
- protected:
-  // From now on the UI records each event's bytes and answers with `reply`
-  // (nullopt: a null reply).
-  void uiAnswers(std::optional<Bytes> reply) {
-    engine.uiSide().setHandler(
-        eventChannel, [received = received, reply](Bytes message, FlutterBinaryReply respond) {
-          received->add(std::move(message));
-          respond(reply);
-        });
-  }
-
-  // Sends `event` and pumps the main loop until its completion has run; returns
-  // every completion result seen by then.
-  std::vector<EventResult> send(NativeAudioEvent event) {
-    auto results = std::make_shared<TestRecorder<EventResult>>();
-    api.onEvent(std::move(event),
-                [results](EventResult result) { results->add(std::move(result)); });
-    pumpMainUntil([&] { return results->size() > 0; });
-    pumpMainIdle();
-    return results->values();
-  }
-
-  FlutterEngine engine;
-  BridgeFlutterApi api{engine.binaryMessenger()};
-  std::shared_ptr<TestRecorder<Bytes>> received = std::make_shared<TestRecorder<Bytes>>();
-};
+const std::string connectionMessage =
+    "Unable to establish connection on channel: '" + eventChannel + "'.";
+const std::string malformed(protocolError::malformedReply);
 
 struct ReplyCase {
   const char* name;
@@ -66,41 +37,49 @@ struct ReplyCase {
 };
 
 // At stake: the UI gets each event as the one-element list its generated code
-// decodes; the completion tells success from failure exactly as the UI's reply
-// says, and a reply that breaks the protocol yields a readable failure, never a
-// crash.
-class EventChannelReplyTest : public EventChannelTest,
-                              public ::testing::WithParamInterface<ReplyCase> {};
+// decodes; the completion runs once and tells success from failure exactly as
+// the UI's reply says; a reply that breaks the protocol yields a readable
+// failure; and what a completion throws (onEvent runs on capture queues)
+// neither escapes nor stops the next event.
+class EventChannelTest : public ::testing::TestWithParam<ReplyCase> {};
 
-TEST_P(EventChannelReplyTest, SendsTheEventAndGivesTheCompletionWhatTheReplySays) {
-  const ReplyCase& reply = GetParam();
-  uiAnswers(reply.replyHex ? std::optional<Bytes>(bytesFromHex(*reply.replyHex)) : std::nullopt);
-  std::vector<EventResult> results = send(startEvent("A"));
-  ASSERT_EQ(received->size(), 1u);
-  EXPECT_EQ(hexFromBytes(received->values()[0]),
+TEST_P(EventChannelTest, SendsTheEventAndGivesTheCompletionWhatTheReplySays) {
+  const ReplyCase& c = GetParam();
+  FlutterEngine engine;
+  BridgeFlutterApi api{engine.binaryMessenger()};
+  auto received = std::make_shared<TestRecorder<Bytes>>();
+  const std::optional<Bytes> reply =
+      c.replyHex ? std::optional(bytesFromHex(*c.replyHex)) : std::nullopt;
+  engine.uiSide().setHandler(eventChannel, [received, reply](Bytes message, FlutterBinaryReply r) {
+    received->add(std::move(message));
+    r(reply);
+  });
+  const NativeAudioEvent event{"A", AudioDeviceType::input, NativeAudioEventType::deviceStart,
+                               std::nullopt, std::nullopt};
+  api.onEvent(event, [](EventResult) { throw std::runtime_error("sender bug"); });
+  auto results = std::make_shared<TestRecorder<EventResult>>();
+  api.onEvent(event, [results](EventResult result) { results->add(std::move(result)); });
+  pumpMainUntil([&] { return results->size() > 0; });
+  pumpMainIdle();
+
+  ASSERT_EQ(received->size(), 2u);
+  EXPECT_EQ(hexFromBytes(received->values()[1]),
             normalizedHex("0c 01 | 80 0c 05 | 07 01 41 | 04 00 00 00 00 00 00 00 00 |"
                           "04 03 00 00 00 00 00 00 00 | 00 | 00"));
-  ASSERT_EQ(results.size(), 1u);
-  if (!reply.code) {
-    EXPECT_TRUE(results[0].ok());
-    return;
-  }
-  ASSERT_FALSE(results[0].ok());
-  const PigeonError& error = results[0].error();
-  EXPECT_EQ(error.code(), *reply.code);
-  if (*reply.code == protocolError::malformedReply) {
-    EXPECT_THAT(error.message().value_or(""), HasSubstr("'" + eventChannel + "'"));
-    EXPECT_TRUE(error.details() && error.details()->is<CodecList>())
+  ASSERT_EQ(results->size(), 1u);
+  const EventResult result = results->values()[0];
+  ASSERT_EQ(result.ok(), !c.code);
+  if (result.ok()) return;
+  EXPECT_EQ(result.error().code(), *c.code);
+  if (*c.code == malformed) {
+    EXPECT_THAT(result.error().message().value_or(""), ::testing::HasSubstr("'" + eventChannel));
+    EXPECT_TRUE(result.error().details() && result.error().details()->is<CodecList>())
         << "the malformed reply should travel as details";
     return;
   }
-  EXPECT_EQ(error.message(), reply.message);
-  EXPECT_EQ(error.details(), reply.details);
+  EXPECT_EQ(result.error().message(), c.message);
+  EXPECT_EQ(result.error().details(), c.details);
 }
-
-const std::string connectionMessage =
-    "Unable to establish connection on channel: '" + eventChannel + "'.";
-const std::string malformed(protocolError::malformedReply);
 
 const ReplyCase replyCases[] = {
     {"NullReply", std::nullopt, "channel-error", connectionMessage, CodecValue("")},
@@ -114,17 +93,8 @@ const ReplyCase replyCases[] = {
     {"MapDetails", "0c 03 07 01 43 00 0d 00", malformed, std::nullopt, std::nullopt},
 };
 
-INSTANTIATE_TEST_SUITE_P(Replies, EventChannelReplyTest, ::testing::ValuesIn(replyCases),
+INSTANTIATE_TEST_SUITE_P(Replies, EventChannelTest, ::testing::ValuesIn(replyCases),
                          [](const auto& info) { return std::string(info.param.name); });
-
-// At stake: onEvent runs on capture queues; what a sender's completion throws
-// must not reach them nor stop the next event.
-TEST_F(EventChannelTest, AThrowingCompletionDoesNotStopTheNextEvent) {
-  uiAnswers(bytesFromHex("0c 00"));
-  api.onEvent(startEvent("A"), [](EventResult) { throw std::runtime_error("sender bug"); });
-  EXPECT_EQ(send(startEvent("B")).size(), 1u);
-  EXPECT_EQ(received->size(), 2u);
-}
 
 }  // namespace
 }  // namespace harkwell::test

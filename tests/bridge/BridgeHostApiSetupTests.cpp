@@ -4,23 +4,70 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "bridge/BridgeHostApi.h"
+#include "bridge/BridgeHostApiCodec.h"
 #include "bridge/PigeonError.h"
 #include "bridge/ProtocolErrors.h"
-#include "tests/bridge/BridgeChannelTestSupport.h"
+#include "platform/flutter/FlutterEngine.h"
+#include "tests/support/CodecByteHelpers.h"
+#include "tests/support/MessagingTestSupport.h"
 
 namespace harkwell::test {
 namespace {
 
+using Bytes = std::vector<std::uint8_t>;
 using harkwell::testing::bytesFromHex;
 using harkwell::testing::hexFromBytes;
 using harkwell::testing::normalizedHex;
-using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-using ::testing::StartsWith;
+
+enum class Mode { succeed, fail, completeTwice, dropCompletion };
+
+// Records each call as text ("listen(I)", "getDevices(1)") and answers as
+// `mode` says: failing getDevices with C/M and listen with a thrown C.
+class FakeHostApi final : public BridgeHostApi {
+ public:
+  Mode mode = Mode::succeed;
+  TestRecorder<std::string> calls;
+
+  void getDevices(AudioDeviceType type, GetDevicesCompletion done) override {
+    calls.add("getDevices(" + std::to_string(static_cast<int>(type)) + ")");
+    done(mode == Mode::fail ? Result<std::vector<AudioDevice>>::failure(PigeonError("C", "M"))
+                            : Result<std::vector<AudioDevice>>::success({}));
+  }
+  void listen(const AudioDevice& device) override {
+    calls.add("listen(" + device.id + ")");
+    if (mode == Mode::fail) throw PigeonError("C");
+  }
+  void unlisten(const AudioDevice& device) override { calls.add("unlisten(" + device.id + ")"); }
+  void checkPermission(CheckPermissionCompletion done) override {
+    calls.add("checkPermission");
+    if (mode == Mode::dropCompletion) return;
+    done(Result<AudioPermission>::success(AudioPermission{mode == Mode::succeed, true}));
+    if (mode == Mode::completeTwice) done(Result<AudioPermission>::success({true, true}));
+  }
+  void requestPermission(AudioDeviceType type) override {
+    calls.add("requestPermission(" + std::to_string(static_cast<int>(type)) + ")");
+  }
+};
+
+// Sends `hex` on `channel` from the UI side as the Dart UI would and returns
+// every reply that arrived once all work queued by the first one has run.
+std::vector<std::optional<Bytes>> callFromUi(FlutterEngine& engine, const std::string& channel,
+                                             const std::string& hex) {
+  auto replies = std::make_shared<TestRecorder<std::optional<Bytes>>>();
+  engine.uiSide().sendToHost(channel, bytesFromHex(hex),
+                             [replies](std::optional<Bytes> reply) { replies->add(reply); });
+  pumpMainUntil([&] { return replies->size() > 0; });
+  pumpMainIdle();
+  TestSignal uiDrained;
+  engine.uiSide().post([&] { uiDrained.notify(); });
+  uiDrained.wait();
+  return replies->values();
+}
 
 const std::string prefix = "dev.flutter.pigeon.harkwell_bridge.BridgeHostApi.";
 const std::string getDevices = prefix + "getDevices";
@@ -28,157 +75,99 @@ const std::string listen = prefix + "listen";
 const std::string unlisten = prefix + "unlisten";
 const std::string checkPermission = prefix + "checkPermission";
 const std::string requestPermission = prefix + "requestPermission";
+const std::string allChannels[] = {getDevices, listen, unlisten, checkPermission,
+                                   requestPermission};
 
 // [AudioDevice{"N", output, "I", true}] as the UI sends it.
 const char* const deviceMessage =
     "0c 01 | 80 0c 04 | 07 01 4e | 04 01 00 00 00 00 00 00 00 | 07 01 49 | 01";
 
-std::string replyHex(const std::vector<UiReply>& replies) {
-  if (replies.size() != 1) return "expected one reply, got " + std::to_string(replies.size());
-  return replies[0].bytes ? hexFromBytes(*replies[0].bytes) : "null reply";
-}
-
-class HostChannelTest : public ::testing::Test {
- protected:
-  void SetUp() override { BridgeHostApiSetup::setUp(engine.binaryMessenger(), api); }
-  std::vector<UiReply> call(const std::string& channel, const std::string& hex) {
-    return callFromUi(engine, channel, bytesFromHex(hex));
-  }
-  // The reply, which must be a three-element error, decoded.
-  CodecList errorReply(const std::string& channel, const std::string& hex) {
-    std::vector<UiReply> replies = call(channel, hex);
-    if (replies.size() != 1 || !replies[0].bytes) return {};
-    return std::get<CodecList>(decodeHostReply(*replies[0].bytes));
-  }
-
-  FlutterEngine engine;
-  std::shared_ptr<FakeHostApi> api = std::make_shared<FakeHostApi>();
-};
-
-struct ReplyCase {
+struct CallCase {
   const char* name;
+  Mode mode;
   std::string channel;
   const char* messageHex;
-  const char* replyHex;
-  const char* apiCall;
+  std::string reply;    // the exact bytes, or the code of an error naming the channel
+  const char* apiCall;  // "": the api is not called
 };
 
-// At stake: each handler puts on the wire exactly what the generated UI code
-// reads: [result] or [null] on success, never an empty list.
-class HostChannelReplyTest : public HostChannelTest,
-                             public ::testing::WithParamInterface<ReplyCase> {};
+// At stake: each handler answers exactly once with what the generated UI code
+// reads: [result] or [null] on success, [code, message, details] on failure,
+// however often the api completes. A message that breaks the protocol fails
+// only itself, with a stable code, before the api is called.
+class HostChannelTest : public ::testing::TestWithParam<CallCase> {};
 
-TEST_P(HostChannelReplyTest, AnswersWithTheExactBytes) {
-  EXPECT_EQ(replyHex(call(GetParam().channel, GetParam().messageHex)),
-            normalizedHex(GetParam().replyHex));
-  EXPECT_THAT(api->calls.values(), ElementsAre(GetParam().apiCall));
+TEST_P(HostChannelTest, AnswersOnceWithWhatTheUiReads) {
+  const CallCase& c = GetParam();
+  FlutterEngine engine;
+  auto api = std::make_shared<FakeHostApi>();
+  api->mode = c.mode;
+  BridgeHostApiSetup::setUp(engine.binaryMessenger(), api);
+  const auto replies = callFromUi(engine, c.channel, c.messageHex);
+  ASSERT_EQ(replies.size(), 1u);
+  ASSERT_TRUE(replies[0].has_value());
+  EXPECT_EQ(api->calls.values(),
+            *c.apiCall ? std::vector<std::string>{c.apiCall} : std::vector<std::string>{});
+  if (c.reply.starts_with("0c")) {
+    EXPECT_EQ(hexFromBytes(*replies[0]), normalizedHex(c.reply));
+    return;
+  }
+  const CodecDecodeResult decoded = BridgeHostApiCodec::shared().decode(*replies[0]);
+  ASSERT_TRUE(decoded.ok()) << decoded.error;
+  const CodecList& error = std::get<CodecList>(*decoded.value);
+  ASSERT_EQ(error.size(), 3u);
+  EXPECT_EQ(error[0], CodecValue(c.reply));
+  EXPECT_THAT(std::get<std::string>(error[1]), HasSubstr("'" + c.channel + "'"));
+  EXPECT_TRUE(error[2].isNull());
 }
 
-const ReplyCase replyCases[] = {
-    {"Listen", listen, deviceMessage, "0c 01 00", "listen(I)"},
-    {"RequestOutput", requestPermission, "0c 01 04 01 00 00 00 00 00 00 00", "0c 01 00",
+using enum Mode;
+const CallCase callCases[] = {
+    {"Listen", succeed, listen, deviceMessage, "0c 01 00", "listen(I)"},
+    {"Unlisten", succeed, unlisten, deviceMessage, "0c 01 00", "unlisten(I)"},
+    {"RequestOutput", succeed, requestPermission, "0c 01 04 01 00 00 00 00 00 00 00", "0c 01 00",
      "requestPermission(1)"},
-    {"Int32Type", getDevices, "0c 01 03 00 00 00 00", "0c 01 0c 00", "getDevices(0)"},
+    {"Int32Type", succeed, getDevices, "0c 01 03 00 00 00 00", "0c 01 0c 00", "getDevices(0)"},
     // The UI's runtime may send checkPermission's empty arguments in any form.
-    {"CheckEmpty", checkPermission, "", "0c 01 82 0c 02 01 01", "checkPermission"},
-    {"CheckGarbage", checkPermission, "ff ff ff", "0c 01 82 0c 02 01 01", "checkPermission"},
+    {"CheckEmpty", succeed, checkPermission, "", "0c 01 82 0c 02 01 01", "checkPermission"},
+    {"CheckGarbage", succeed, checkPermission, "ff ff ff", "0c 01 82 0c 02 01 01",
+     "checkPermission"},
+    {"CompletedTwice", completeTwice, checkPermission, "", "0c 01 82 0c 02 02 01",
+     "checkPermission"},
+    {"CompletedWithFailure", fail, getDevices, "0c 01 03 01 00 00 00", "0c 03 07 01 43 07 01 4d 00",
+     "getDevices(1)"},
+    {"ApiThrows", fail, listen, deviceMessage, "0c 03 07 01 43 00 00", "listen(I)"},
+    {"CompletionDropped", dropCompletion, checkPermission, "", "no-reply", "checkPermission"},
+    {"Truncated", succeed, getDevices, "0c 01 04 01 00", "malformed-message", ""},
+    {"ZeroLength", succeed, getDevices, "", "invalid-message", ""},
+    {"EmptyList", succeed, listen, "0c 00", "missing-argument", ""},
+    {"NullType", succeed, getDevices, "0c 01 00", "null-argument", ""},
+    {"PermissionForDevice", succeed, listen, "0c 01 82 0c 02 01 02", "invalid-argument", ""},
+    {"NegativeType", succeed, requestPermission, "0c 01 04 ff ff ff ff ff ff ff ff",
+     "invalid-enum-value", ""},
+    {"DeviceOfTypeSeven", succeed, unlisten, "0c 01 80 0c 04 07 01 4e 03 07 00 00 00 07 01 49 01",
+     "malformed-record", ""},
 };
 
-INSTANTIATE_TEST_SUITE_P(Calls, HostChannelReplyTest, ::testing::ValuesIn(replyCases),
+INSTANTIATE_TEST_SUITE_P(Calls, HostChannelTest, ::testing::ValuesIn(callCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// At stake: failures reach the UI as three elements, and a completion answers
-// once, whatever the api does after it.
-TEST_F(HostChannelTest, FailuresAndRepeatedCompletionsAnswerOnceWithTheExactBytes) {
-  api->checkPermissionDoes = [](CheckPermissionCompletion completion) {
-    completion(Result<AudioPermission>::success(AudioPermission{false, false}));
-    completion(Result<AudioPermission>::success(AudioPermission{true, true}));
-  };
-  EXPECT_EQ(replyHex(call(checkPermission, "")), normalizedHex("0c 01 82 0c 02 02 02"));
-  api->getDevicesDoes = [](AudioDeviceType, GetDevicesCompletion completion) {
-    completion(Result<std::vector<AudioDevice>>::failure(PigeonError("C", "M")));
-  };
-  EXPECT_EQ(replyHex(call(getDevices, "0c 01 03 01 00 00 00")),
-            normalizedHex("0c 03 07 01 43 07 01 4d 00"));
-  api->listenDoes = [](const AudioDevice&) { throw PigeonError("C"); };
-  EXPECT_EQ(replyHex(call(listen, deviceMessage)), normalizedHex("0c 03 07 01 43 00 00"));
-}
-
-// At stake: a dropped completion still gets the UI an answer.
-TEST_F(HostChannelTest, ADroppedCompletionAnswersWithNoReplyError) {
-  api->checkPermissionDoes = [](CheckPermissionCompletion) {};
-  const CodecList reply = errorReply(checkPermission, "");
-  ASSERT_EQ(reply.size(), 3u);
-  EXPECT_EQ(std::get<std::string>(reply[0]), protocolError::noReply);
-  EXPECT_THAT(std::get<std::string>(reply[1]), HasSubstr(checkPermission));
-}
-
 // At stake: the channel names are the contract with the UI, and an absent api
-// really closes every channel.
+// really closes every channel and lets the api go.
 TEST(HostChannelRegistrationTest, ASuffixIsJoinedWithAPointAndAnAbsentApiClosesAllFive) {
   FlutterEngine engine;
   auto api = std::make_shared<FakeHostApi>();
   BridgeHostApiSetup::setUp(engine.binaryMessenger(), api, "s");
-  for (const std::string& channel :
-       {getDevices, listen, unlisten, checkPermission, requestPermission}) {
-    EXPECT_NE(replyHex(callFromUi(engine, channel + ".s", bytesFromHex(""))), "null reply");
-    EXPECT_EQ(replyHex(callFromUi(engine, channel, bytesFromHex(""))), "null reply") << channel;
+  for (const std::string& channel : allChannels) {
+    EXPECT_TRUE(callFromUi(engine, channel + ".s", "")[0].has_value()) << channel;
+    EXPECT_FALSE(callFromUi(engine, channel, "")[0].has_value()) << channel;
   }
   BridgeHostApiSetup::setUp(engine.binaryMessenger(), nullptr, "s");
-  for (const std::string& channel :
-       {getDevices, listen, unlisten, checkPermission, requestPermission}) {
-    EXPECT_EQ(replyHex(callFromUi(engine, channel + ".s", bytesFromHex(deviceMessage))),
-              "null reply")
-        << channel;
+  for (const std::string& channel : allChannels) {
+    EXPECT_FALSE(callFromUi(engine, channel + ".s", deviceMessage)[0].has_value()) << channel;
   }
   EXPECT_EQ(api.use_count(), 1) << "the removed handlers still hold the api";
 }
-
-struct Violation {
-  const char* name;
-  std::string channel;
-  const char* messageHex;
-  std::string_view code;
-};
-
-// At stake: a message that breaks the protocol fails only itself: it gets an
-// error reply with a stable code and a message naming the channel, the api is
-// not called, and the next well-formed call on the same channel is served.
-class HostChannelProtocolViolationTest : public HostChannelTest,
-                                         public ::testing::WithParamInterface<Violation> {};
-
-TEST_P(HostChannelProtocolViolationTest, IsAnsweredWithAnErrorAndTheChannelKeepsWorking) {
-  const Violation& violation = GetParam();
-  const CodecList reply = errorReply(violation.channel, violation.messageHex);
-  ASSERT_EQ(reply.size(), 3u);
-  ASSERT_TRUE(reply[0].is<std::string>());
-  EXPECT_EQ(std::get<std::string>(reply[0]), violation.code) << std::get<std::string>(reply[1]);
-  EXPECT_THAT(std::get<std::string>(reply[1]), HasSubstr("'" + violation.channel + "'"));
-  EXPECT_TRUE(reply[2].isNull());
-  EXPECT_EQ(api->calls.size(), 0u) << "the api was called";
-
-  const bool takesDevice = violation.channel == listen || violation.channel == unlisten;
-  EXPECT_THAT(
-      replyHex(call(violation.channel, takesDevice ? deviceMessage : "0c 01 03 00 00 00 00")),
-      StartsWith("0c 01 "))
-      << "the next call was not served";
-}
-
-const Violation violations[] = {
-    {"Truncated", getDevices, "0c 01 04 01 00", protocolError::malformedMessage},
-    {"ZeroLength", getDevices, "", protocolError::invalidMessage},
-    {"EmptyList", listen, "0c 00", protocolError::missingArgument},
-    {"NullType", getDevices, "0c 01 00", protocolError::nullArgument},
-    {"PermissionForDevice", listen, "0c 01 82 0c 02 01 02", protocolError::invalidArgument},
-    {"NegativeType", requestPermission, "0c 01 04 ff ff ff ff ff ff ff ff",
-     protocolError::invalidEnumValue},
-    {"DeviceOfTypeSeven", unlisten, "0c 01 80 0c 04 07 01 4e 03 07 00 00 00 07 01 49 01",
-     protocolError::malformedRecord},
-};
-
-INSTANTIATE_TEST_SUITE_P(Messages, HostChannelProtocolViolationTest,
-                         ::testing::ValuesIn(violations),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace harkwell::test

@@ -24,9 +24,9 @@ template <class T>
 struct Box {};
 
 // At stake: whatever goes wrong in the host reaches the UI as three elements
-// its generated code can read, with the code and message of our own errors
-// intact, and anything else described by its text, bare type name and stack.
-TEST(WrapErrorTest, OurOwnErrorsKeepTheirThreeFields) {
+// its generated code can read: our own errors with code, message and details
+// intact; anything else as its text, bare type name and stack.
+TEST(WrapErrorTest, OurOwnErrorsKeepTheirFieldsAndAnythingElseGivesTextTypeAndStack) {
   const CodecValue details = CodecMap{{"k", std::int32_t{1}}};
   EXPECT_EQ(wrapError(std::make_exception_ptr(PigeonError("C"))),
             (CodecList{"C", CodecValue(), CodecValue()}));
@@ -34,26 +34,20 @@ TEST(WrapErrorTest, OurOwnErrorsKeepTheirThreeFields) {
             (CodecList{"C", "M", details}));
   EXPECT_EQ(wrapError(std::make_exception_ptr(FlutterError("F", std::nullopt, details))),
             (CodecList{"F", CodecValue(), details}));
-}
 
-TEST(WrapErrorTest, AnythingElseGivesTextTypeAndStack) {
-  EXPECT_EQ(wrapError(std::make_exception_ptr(OddError()))[1], CodecValue("OddError"));
+  const CodecList odd = wrapError(std::make_exception_ptr(OddError()));
+  EXPECT_EQ(odd[0], CodecValue("odd failure"));
+  EXPECT_EQ(odd[1], CodecValue("OddError"));
+  EXPECT_THAT(std::get<std::string>(odd[2]), MatchesRegex(R"(Stacktrace: \[".*", ".*"\])"));
   EXPECT_EQ(wrapError(std::make_exception_ptr(std::string("plain")))[0], CodecValue("plain"));
-  EXPECT_EQ(wrapError(std::make_exception_ptr(42))[1], CodecValue("int"));
-  for (const std::exception_ptr& error :
-       {std::make_exception_ptr(OddError()), std::make_exception_ptr(42), std::exception_ptr()}) {
+  for (const std::exception_ptr& error : {std::make_exception_ptr(42), std::exception_ptr()}) {
     const CodecList reply = wrapError(error);
     ASSERT_EQ(reply.size(), 3u);
-    for (const CodecValue& element : reply) ASSERT_TRUE(element.is<std::string>());
+    ASSERT_TRUE(reply[0].is<std::string>() && reply[1].is<std::string>());
     EXPECT_THAT(std::get<std::string>(reply[2]), MatchesRegex(R"(Stacktrace: \[(".*")?\])"));
   }
-  EXPECT_EQ(wrapError(std::make_exception_ptr(OddError()))[0], CodecValue("odd failure"));
-  EXPECT_THAT(std::get<std::string>(wrapError(std::make_exception_ptr(OddError()))[2]),
-              ::testing::HasSubstr("\", \""))
-      << "expected several quoted frames";
-}
+  EXPECT_EQ(wrapError(std::make_exception_ptr(42))[1], CodecValue("int"));
 
-TEST(WrapErrorTest, TypeNamesDropEveryQualifier) {
   EXPECT_EQ(unqualifiedTypeName(typeid(std::runtime_error)), "runtime_error");
   EXPECT_EQ(unqualifiedTypeName(typeid(Outer::Inner)), "Inner");
   EXPECT_EQ(unqualifiedTypeName(typeid(Box<std::runtime_error>)), "Box<std::runtime_error>");
