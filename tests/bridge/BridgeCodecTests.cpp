@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,7 +16,6 @@
 #include "platform/flutter/FlutterStandardMessageCodec.h"
 #include "platform/flutter/FlutterStandardWriter.h"
 #include "tests/support/CodecByteHelpers.h"
-#include "tests/support/CodecVectors.h"
 
 namespace harkwell {
 namespace {
@@ -23,24 +24,47 @@ using testing::bytesFromHex;
 using testing::hexFromBytes;
 using testing::normalizedHex;
 
+// A golden or malformed message shared with the page's JS codec tests
+// (tests/vectors/codec.json); values in tagged JSON (bridge/WireJson.h).
+struct CodecVector {
+  std::string name;
+  std::string codec;  // "standard", "host" or "event"
+  std::string hex;
+  CodecValue value;       // golden only
+  bool canonical = true;  // golden only: false for forms read but never written
+  std::string error;      // malformed only: a fragment of the reader's reason
+};
+
+std::vector<CodecVector> codecVectors(const std::string& group) {
+  std::ifstream file(HARKWELL_CODEC_VECTORS);
+  const nlohmann::json all = nlohmann::json::parse(file);
+  std::vector<CodecVector> vectors;
+  for (const auto& entry : all.at(group)) {
+    CodecVector v{entry.at("name"), entry.at("codec"), entry.at("hex"), CodecValue(), true, ""};
+    if (entry.contains("value")) v.value = parseWireJson(entry["value"].dump());
+    v.canonical = entry.value("canonical", true);
+    v.error = entry.value("error", "");
+    vectors.push_back(std::move(v));
+  }
+  return vectors;
+}
+
 const BridgeFlutterApiCodec& events = BridgeFlutterApiCodec::shared();
 
-const FlutterMessageCodec& codecOf(const testing::CodecVector& v) {
+const FlutterMessageCodec& codecOf(const CodecVector& v) {
   if (v.codec == "host") return BridgeHostApiCodec::shared();
   if (v.codec == "event") return events;
   return FlutterStandardMessageCodec::sharedInstance();
 }
 
-const std::vector<std::string> allCodecs = {"standard", "host", "event"};
-
 // At stake: byte-for-byte agreement with the UI's codecs in both directions,
 // for every standard type and every record wherever it sits in a message; and
 // harkwell-wire's text form reads back to the same bytes, padding included.
 // The messages are shared with the page's codec tests.
-class BridgeCodecGoldenTest : public ::testing::TestWithParam<testing::CodecVector> {};
+class BridgeCodecGoldenTest : public ::testing::TestWithParam<CodecVector> {};
 
 TEST_P(BridgeCodecGoldenTest, WritesAndReadsTheExactBytes) {
-  const testing::CodecVector& c = GetParam();
+  const CodecVector& c = GetParam();
   const CodecDecodeResult decoded = codecOf(c).decode(bytesFromHex(c.hex));
   ASSERT_TRUE(decoded.ok()) << decoded.error;
   EXPECT_TRUE(*decoded.value == c.value);
@@ -51,13 +75,13 @@ TEST_P(BridgeCodecGoldenTest, WritesAndReadsTheExactBytes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Messages, BridgeCodecGoldenTest,
-                         ::testing::ValuesIn(testing::codecVectors("golden", allCodecs)),
+                         ::testing::ValuesIn(codecVectors("golden")),
                          [](const auto& info) { return info.param.name; });
 
 // At stake: a message or record that breaks its shape fails the one message
 // with a reason naming the problem (for records: the record, the field and the
 // offset), never a half-filled value.
-class BridgeCodecMalformedTest : public ::testing::TestWithParam<testing::CodecVector> {};
+class BridgeCodecMalformedTest : public ::testing::TestWithParam<CodecVector> {};
 
 TEST_P(BridgeCodecMalformedTest, FailsTheMessageNamingWhatIsWrong) {
   const CodecDecodeResult decoded = codecOf(GetParam()).decode(bytesFromHex(GetParam().hex));
@@ -66,7 +90,7 @@ TEST_P(BridgeCodecMalformedTest, FailsTheMessageNamingWhatIsWrong) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, BridgeCodecMalformedTest,
-                         ::testing::ValuesIn(testing::codecVectors("malformed", allCodecs)),
+                         ::testing::ValuesIn(codecVectors("malformed")),
                          [](const auto& info) { return info.param.name; });
 
 // At stake: each codec writes only its own records; the event writer sends
