@@ -1,5 +1,7 @@
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -33,18 +35,6 @@ enum class Shape : std::uint8_t {
   withoutStreamDescription,  // an audio description without a stream description
 };
 
-struct Reader {
-  FuzzInput bytes;
-  template <class T>
-  T next() {
-    T value{};
-    const std::size_t available = std::min(sizeof(T), bytes.size());
-    if (available > 0) std::memcpy(&value, bytes.data(), available);
-    bytes = bytes.subspan(available);
-    return value;
-  }
-};
-
 struct Input {
   AudioStreamBasicDescription asbd;
   Shape shape = Shape::audio;
@@ -55,26 +45,34 @@ struct Input {
 };
 
 Input parse(FuzzInput bytes) {
-  Reader in{bytes};
+  const auto read = [&bytes](auto& value) {
+    const std::size_t available = std::min(sizeof(value), bytes.size());
+    if (available > 0) std::memcpy(&value, bytes.data(), available);
+    bytes = bytes.subspan(available);
+  };
   Input input;
-  input.asbd.mSampleRate = in.next<double>();
+  auto& asbd = input.asbd;
+  read(asbd.mSampleRate);
   for (UInt32* field :
-       {&input.asbd.mFormatID, &input.asbd.mFormatFlags, &input.asbd.mBytesPerPacket,
-        &input.asbd.mFramesPerPacket, &input.asbd.mBytesPerFrame, &input.asbd.mChannelsPerFrame,
-        &input.asbd.mBitsPerChannel}) {
-    *field = in.next<std::uint32_t>();
+       {&asbd.mFormatID, &asbd.mFormatFlags, &asbd.mBytesPerPacket, &asbd.mFramesPerPacket,
+        &asbd.mBytesPerFrame, &asbd.mChannelsPerFrame, &asbd.mBitsPerChannel}) {
+    read(*field);
   }
-  input.shape = static_cast<Shape>(in.next<std::uint8_t>() % 6);
-  input.frames = in.next<std::int64_t>();
-  input.repeats = 1 + in.next<std::uint8_t>() % 4;
+  std::uint8_t shape = 0, repeats = 0;
+  std::uint16_t sliceCount = 0;
+  read(shape);
+  read(input.frames);
+  read(repeats);
+  read(sliceCount);
+  input.shape = static_cast<Shape>(shape % 6);
+  input.repeats = 1 + repeats % 4;
   // At most 1024 slices keep one input cheap and still allow 1000 channels.
-  const std::size_t sliceCount = in.next<std::uint16_t>() % 1025;
-  for (std::size_t i = 0; i < sliceCount && !in.bytes.empty(); ++i) {
-    const std::uint32_t offset = in.next<std::uint32_t>();
-    const std::uint32_t size = in.next<std::uint32_t>();
-    input.slices.push_back({offset, size, in.next<std::uint32_t>()});
+  for (std::size_t i = 0; i < sliceCount % 1025u && !bytes.empty(); ++i) {
+    std::uint32_t slice[3] = {};
+    read(slice);
+    input.slices.push_back({slice[0], slice[1], slice[2]});
   }
-  input.block = in.bytes;
+  input.block = bytes;
   return input;
 }
 

@@ -8,7 +8,7 @@
 #include "bridge/BridgeFlutterApiCodec.h"
 #include "bridge/ProtocolErrors.h"
 #include "fuzz/checks/FuzzChecks.h"
-#include "fuzz/checks/QuiescentEngine.h"
+#include "fuzz/checks/FuzzEngine.h"
 
 namespace harkwell::fuzz {
 
@@ -40,21 +40,20 @@ std::optional<std::string> expectedFailure(const std::optional<Bytes>& reply, bo
 }  // namespace
 
 FuzzVerdict checkEventReplyInput(FuzzInput input) {
-  QuiescentEngine& quiescent = QuiescentEngine::shared();
-  static BridgeFlutterApi* const api = new BridgeFlutterApi(quiescent.engine().binaryMessenger());
+  static BridgeFlutterApi* const api = new BridgeFlutterApi(fuzzEngine().binaryMessenger());
   std::optional<Bytes> reply;
   if (!(input.size() == 1 && input[0] == 0xff)) reply.emplace(input.begin(), input.end());
-  quiescent.engine().uiSide().setHandler(
-      api->channelName(), [reply](Bytes, FlutterBinaryReply answer) { answer(reply); });
+  fuzzEngine().uiSide().setHandler(api->channelName(),
+                                   [reply](Bytes, FlutterBinaryReply answer) { answer(reply); });
 
   auto log = std::make_shared<LockedLog<Result<void, PigeonError>>>();
   api->onEvent(NativeAudioEvent{"fuzz", AudioDeviceType::output, NativeAudioEventType::deviceStart,
                                 std::nullopt, std::nullopt},
                [log](Result<void, PigeonError> result) { log->add(std::move(result)); });
-  if (auto verdict = quiescent.pumpUntil([&] { return !log->items().empty(); }, "the completion")) {
+  if (auto verdict = pumpUntil([&] { return !log->items().empty(); }, "the completion")) {
     return verdict;
   }
-  if (auto verdict = quiescent.settle()) return verdict;
+  if (auto verdict = settle()) return verdict;
   const auto results = log->items();
   if (results.size() != 1) return "the completion ran " + std::to_string(results.size()) + " times";
 

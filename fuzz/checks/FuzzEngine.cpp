@@ -1,5 +1,6 @@
-#include "fuzz/checks/QuiescentEngine.h"
+#include "fuzz/checks/FuzzEngine.h"
 
+#include <chrono>
 #include <future>
 #include <memory>
 
@@ -8,23 +9,25 @@
 
 namespace harkwell::fuzz {
 
-QuiescentEngine& QuiescentEngine::shared() {
-  static QuiescentEngine* const engine = new QuiescentEngine();
+namespace {
+constexpr std::chrono::seconds hangTimeout{10};
+}  // namespace
+
+FlutterEngine& fuzzEngine() {
+  static FlutterEngine* const engine = new FlutterEngine();
   return *engine;
 }
 
-FuzzVerdict QuiescentEngine::pumpUntil(const std::function<bool()>& done, const char* what) {
+FuzzVerdict pumpUntil(const std::function<bool()>& done, const char* what) {
   const auto deadline = std::chrono::steady_clock::now() + hangTimeout;
   while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      return std::string("hang: ") + what + " did not happen within the timeout";
-    }
+    if (std::chrono::steady_clock::now() > deadline) return std::string("hang: no ") + what;
     MainRunLoop::shared().drainFor(std::chrono::milliseconds(2));
   }
   return std::nullopt;
 }
 
-FuzzVerdict QuiescentEngine::settle() {
+FuzzVerdict settle() {
   const auto deadline = std::chrono::steady_clock::now() + hangTimeout;
   for (;;) {
     // Order matters: tasks may queue main work, and main work may start tasks
@@ -32,7 +35,7 @@ FuzzVerdict QuiescentEngine::settle() {
     BackgroundTasks::waitIdle();
     auto uiReached = std::make_shared<std::promise<void>>();
     auto uiDrained = uiReached->get_future();
-    engine_.uiSide().post([uiReached] { uiReached->set_value(); });
+    fuzzEngine().uiSide().post([uiReached] { uiReached->set_value(); });
     if (uiDrained.wait_for(hangTimeout) != std::future_status::ready) {
       return "hang: the UI thread stopped answering";
     }
