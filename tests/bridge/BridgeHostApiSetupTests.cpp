@@ -82,75 +82,66 @@ const std::string allChannels[] = {getDevices, listen, unlisten, checkPermission
 const char* const deviceMessage =
     "0c 01 | 80 0c 04 | 07 01 4e | 04 01 00 00 00 00 00 00 00 | 07 01 49 | 01";
 
-struct CallCase {
-  const char* name;
-  Mode mode;
-  std::string channel;
-  const char* messageHex;
-  std::string reply;    // the exact bytes, or the code of an error naming the channel
-  const char* apiCall;  // "": the api is not called
-};
-
 // At stake: each handler answers exactly once with what the generated UI code
 // reads: [result] or [null] on success, [code, message, details] on failure,
 // however often the api completes. A message that breaks the protocol fails
-// only itself, with a stable code, before the api is called.
-class HostChannelTest : public ::testing::TestWithParam<CallCase> {};
-
-TEST_P(HostChannelTest, AnswersOnceWithWhatTheUiReads) {
-  const CallCase& c = GetParam();
+// only itself, with a stable code and a message naming the channel, before the
+// api is called.
+TEST(HostChannelTest, AnswersOnceWithWhatTheUiReads) {
+  struct {
+    Mode mode;
+    std::string channel;
+    const char* messageHex;
+    std::string reply;    // the exact bytes, or the code of an error naming the channel
+    const char* apiCall;  // "": the api is not called
+  } const cases[] = {
+      {Mode::succeed, listen, deviceMessage, "0c 01 00", "listen(I)"},
+      {Mode::succeed, unlisten, deviceMessage, "0c 01 00", "unlisten(I)"},
+      {Mode::succeed, requestPermission, "0c 01 04 01 00 00 00 00 00 00 00", "0c 01 00",
+       "requestPermission(1)"},
+      {Mode::succeed, getDevices, "0c 01 03 00 00 00 00", "0c 01 0c 00", "getDevices(0)"},
+      // The UI's runtime may send checkPermission's empty arguments in any form.
+      {Mode::succeed, checkPermission, "", "0c 01 82 0c 02 01 01", "checkPermission"},
+      {Mode::succeed, checkPermission, "ff ff ff", "0c 01 82 0c 02 01 01", "checkPermission"},
+      {Mode::completeTwice, checkPermission, "", "0c 01 82 0c 02 02 01", "checkPermission"},
+      {Mode::fail, getDevices, "0c 01 03 01 00 00 00", "0c 03 07 01 43 07 01 4d 00",
+       "getDevices(1)"},
+      {Mode::fail, listen, deviceMessage, "0c 03 07 01 43 00 00", "listen(I)"},
+      {Mode::dropCompletion, checkPermission, "", "no-reply", "checkPermission"},
+      {Mode::succeed, getDevices, "0c 01 04 01 00", "malformed-message", ""},
+      {Mode::succeed, getDevices, "", "invalid-message", ""},
+      {Mode::succeed, listen, "0c 00", "missing-argument", ""},
+      {Mode::succeed, getDevices, "0c 01 00", "null-argument", ""},
+      {Mode::succeed, listen, "0c 01 82 0c 02 01 02", "invalid-argument", ""},
+      {Mode::succeed, requestPermission, "0c 01 04 ff ff ff ff ff ff ff ff", "invalid-enum-value",
+       ""},
+      {Mode::succeed, unlisten, "0c 01 80 0c 04 07 01 4e 03 07 00 00 00 07 01 49 01",
+       "malformed-record", ""},
+  };
   FlutterEngine engine;
-  auto api = std::make_shared<FakeHostApi>();
-  api->mode = c.mode;
-  BridgeHostApiSetup::setUp(engine.binaryMessenger(), api);
-  const auto replies = callFromUi(engine, c.channel, c.messageHex);
-  ASSERT_EQ(replies.size(), 1u);
-  ASSERT_TRUE(replies[0].has_value());
-  EXPECT_EQ(api->calls.values(),
-            *c.apiCall ? std::vector<std::string>{c.apiCall} : std::vector<std::string>{});
-  if (c.reply.starts_with("0c")) {
-    EXPECT_EQ(hexFromBytes(*replies[0]), normalizedHex(c.reply));
-    return;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.channel + " " + c.messageHex);
+    auto api = std::make_shared<FakeHostApi>();
+    api->mode = c.mode;
+    BridgeHostApiSetup::setUp(engine.binaryMessenger(), api);
+    const auto replies = callFromUi(engine, c.channel, c.messageHex);
+    ASSERT_EQ(replies.size(), 1u);
+    ASSERT_TRUE(replies[0].has_value());
+    EXPECT_EQ(api->calls.values(),
+              *c.apiCall ? std::vector<std::string>{c.apiCall} : std::vector<std::string>{});
+    if (c.reply.starts_with("0c")) {
+      EXPECT_EQ(hexFromBytes(*replies[0]), normalizedHex(c.reply));
+      continue;
+    }
+    const CodecDecodeResult decoded = BridgeHostApiCodec::shared().decode(*replies[0]);
+    ASSERT_TRUE(decoded.ok()) << decoded.error;
+    const CodecList& error = std::get<CodecList>(*decoded.value);
+    ASSERT_EQ(error.size(), 3u);
+    EXPECT_EQ(error[0], CodecValue(c.reply));
+    EXPECT_THAT(std::get<std::string>(error[1]), HasSubstr("'" + c.channel + "'"));
+    EXPECT_TRUE(error[2].isNull());
   }
-  const CodecDecodeResult decoded = BridgeHostApiCodec::shared().decode(*replies[0]);
-  ASSERT_TRUE(decoded.ok()) << decoded.error;
-  const CodecList& error = std::get<CodecList>(*decoded.value);
-  ASSERT_EQ(error.size(), 3u);
-  EXPECT_EQ(error[0], CodecValue(c.reply));
-  EXPECT_THAT(std::get<std::string>(error[1]), HasSubstr("'" + c.channel + "'"));
-  EXPECT_TRUE(error[2].isNull());
 }
-
-using enum Mode;
-const CallCase callCases[] = {
-    {"Listen", succeed, listen, deviceMessage, "0c 01 00", "listen(I)"},
-    {"Unlisten", succeed, unlisten, deviceMessage, "0c 01 00", "unlisten(I)"},
-    {"RequestOutput", succeed, requestPermission, "0c 01 04 01 00 00 00 00 00 00 00", "0c 01 00",
-     "requestPermission(1)"},
-    {"Int32Type", succeed, getDevices, "0c 01 03 00 00 00 00", "0c 01 0c 00", "getDevices(0)"},
-    // The UI's runtime may send checkPermission's empty arguments in any form.
-    {"CheckEmpty", succeed, checkPermission, "", "0c 01 82 0c 02 01 01", "checkPermission"},
-    {"CheckGarbage", succeed, checkPermission, "ff ff ff", "0c 01 82 0c 02 01 01",
-     "checkPermission"},
-    {"CompletedTwice", completeTwice, checkPermission, "", "0c 01 82 0c 02 02 01",
-     "checkPermission"},
-    {"CompletedWithFailure", fail, getDevices, "0c 01 03 01 00 00 00", "0c 03 07 01 43 07 01 4d 00",
-     "getDevices(1)"},
-    {"ApiThrows", fail, listen, deviceMessage, "0c 03 07 01 43 00 00", "listen(I)"},
-    {"CompletionDropped", dropCompletion, checkPermission, "", "no-reply", "checkPermission"},
-    {"Truncated", succeed, getDevices, "0c 01 04 01 00", "malformed-message", ""},
-    {"ZeroLength", succeed, getDevices, "", "invalid-message", ""},
-    {"EmptyList", succeed, listen, "0c 00", "missing-argument", ""},
-    {"NullType", succeed, getDevices, "0c 01 00", "null-argument", ""},
-    {"PermissionForDevice", succeed, listen, "0c 01 82 0c 02 01 02", "invalid-argument", ""},
-    {"NegativeType", succeed, requestPermission, "0c 01 04 ff ff ff ff ff ff ff ff",
-     "invalid-enum-value", ""},
-    {"DeviceOfTypeSeven", succeed, unlisten, "0c 01 80 0c 04 07 01 4e 03 07 00 00 00 07 01 49 01",
-     "malformed-record", ""},
-};
-
-INSTANTIATE_TEST_SUITE_P(Calls, HostChannelTest, ::testing::ValuesIn(callCases),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 // At stake: the channel names are the contract with the UI, and an absent api
 // really closes every channel and lets the api go.
