@@ -4,12 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <memory>
-#include <optional>
 #include <stdexcept>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "platform/dispatch/MainRunLoop.h"
 #include "tests/support/MessagingTestSupport.h"
@@ -24,104 +20,89 @@ using Bytes = std::vector<std::uint8_t>;
 // exactly once, on its own thread: with the reply, or with null when nobody
 // answers (no handler, a handler that throws or drops every copy of its reply).
 // A sender that never hears back would hang the UI or leak a host completion.
-class FlutterEngineRoundTripTest : public ::testing::TestWithParam<bool> {
- protected:
-  bool uiSends() const { return GetParam(); }
-  FlutterBinaryMessenger& sender() {
-    return uiSends() ? static_cast<FlutterBinaryMessenger&>(engine_.uiSide())
-                     : engine_.binaryMessenger();
-  }
-  FlutterBinaryMessenger& receiver() {
-    return uiSends() ? engine_.binaryMessenger()
-                     : static_cast<FlutterBinaryMessenger&>(engine_.uiSide());
-  }
-  bool onThreadOf(bool ui) {
-    return ui ? engine_.uiSide().isUiThread() : MainRunLoop::shared().isMainThread();
-  }
-  // Records "tag=reply" or "tag=<null>", marked when off the sender's thread.
-  FlutterBinaryReply recordReply(std::string tag) {
-    return [this, tag](std::optional<Bytes> reply) {
-      replies_.add(tag + "=" + (reply ? textOf(*reply) : "<null>") +
-                   (onThreadOf(uiSends()) ? "" : " off sender thread"));
+TEST(FlutterEngineRoundTripTest, EveryMessageIsAnsweredExactlyOnceOnTheSenderThread) {
+  for (const bool uiSends : {true, false}) {
+    SCOPED_TRACE(uiSends ? "UI to host" : "host to UI");
+    TestRecorder<std::string> replies;  // outlives the engine's last callback
+    FlutterEngine engine;
+    FlutterBinaryMessenger& host = engine.binaryMessenger();
+    FlutterBinaryMessenger& sender = uiSends ? engine.uiSide() : host;
+    FlutterBinaryMessenger& receiver = uiSends ? host : engine.uiSide();
+    const auto onThreadOf = [&](bool ui) {
+      return ui ? engine.uiSide().isUiThread() : MainRunLoop::shared().isMainThread();
     };
-  }
-
-  // Declared first so that it outlives the engine's last callback.
-  TestRecorder<std::string> replies_;
-  FlutterEngine engine_;
-};
-
-TEST_P(FlutterEngineRoundTripTest, EveryMessageIsAnsweredExactlyOnceOnTheSenderThread) {
-  TestRecorder<std::pair<int, int>> arrivals;  // (sending thread, index), or -1 off thread
-  receiver().setMessageHandlerOnChannel("echo", [&](Bytes message, FlutterBinaryReply reply) {
-    const bool right = onThreadOf(!uiSends());
-    arrivals.add({right ? message.at(0) : -1, message.at(1) | (message.at(2) << 8)});
-    reply(bytesOf("pong"));
-  });
-  receiver().setMessageHandlerOnChannel("forgetful", [](Bytes, FlutterBinaryReply reply) {
-    FlutterBinaryReply copy = reply;  // every copy is dropped uncalled
-  });
-  int fragileCalls = 0;
-  receiver().setMessageHandlerOnChannel("fragile", [&](Bytes message, FlutterBinaryReply reply) {
-    if (++fragileCalls == 1) throw std::runtime_error("handler failed");
-    reply(message);
-  });
-  TestSignal slowHandled;
-  FlutterBinaryReply keptReply;
-  receiver().setMessageHandlerOnChannel("slow", [&](Bytes, FlutterBinaryReply reply) {
-    keptReply = std::move(reply);
-    slowHandled.notify();
-  });
-
-  sender().sendOnChannel("unhandled", bytesOf("ping"), recordReply("unhandled"));
-  sender().sendOnChannel("forgetful", bytesOf("ping"), recordReply("forgetful"));
-  sender().sendOnChannel("fragile", bytesOf("one"), recordReply("fragile1"));
-  sender().sendOnChannel("fragile", bytesOf("two"), recordReply("fragile2"));
-  sender().sendOnChannel("slow", bytesOf("work"), recordReply("slow"));
-  ASSERT_TRUE(pumpMainUntil([&] { return slowHandled.raised(); }));
-  // A late reply from another thread counts once; copies and repeats are ignored.
-  std::thread([reply = std::move(keptReply)] {
-    FlutterBinaryReply copy = reply;
-    reply(bytesOf("first"));
-    copy(bytesOf("second"));
-    reply(std::nullopt);
-  }).join();
-  constexpr int threads = 4, perThread = 250;
-  std::vector<std::thread> senders;
-  for (std::uint8_t t = 0; t < threads; ++t) {
-    senders.emplace_back([&, t] {
-      for (int i = 0; i < perThread; ++i) {
-        const Bytes message{t, static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i >> 8)};
-        sender().sendOnChannel("echo", message, recordReply("echo"));
-      }
+    const auto recordReply = [&](std::string tag) -> FlutterBinaryReply {
+      return [&, tag](std::optional<Bytes> reply) {
+        replies.add(tag + "=" + (reply ? textOf(*reply) : "<null>") +
+                    (onThreadOf(uiSends) ? "" : " off sender thread"));
+      };
+    };
+    TestRecorder<std::pair<int, int>> arrivals;  // (sending thread or -1 off thread, index)
+    receiver.setMessageHandlerOnChannel("echo", [&](Bytes message, FlutterBinaryReply reply) {
+      arrivals.add({onThreadOf(!uiSends) ? message.at(0) : -1, message.at(1) | message.at(2) << 8});
+      reply(bytesOf("pong"));
     });
-  }
-  for (auto& thread : senders) thread.join();
+    receiver.setMessageHandlerOnChannel("forgetful", [](Bytes, FlutterBinaryReply reply) {
+      FlutterBinaryReply copy = reply;  // every copy is dropped uncalled
+    });
+    int fragileCalls = 0;
+    receiver.setMessageHandlerOnChannel("fragile", [&](Bytes message, FlutterBinaryReply reply) {
+      if (++fragileCalls == 1) throw std::runtime_error("handler failed");
+      reply(message);
+    });
+    TestSignal slowHandled;
+    FlutterBinaryReply keptReply;
+    receiver.setMessageHandlerOnChannel("slow", [&](Bytes, FlutterBinaryReply reply) {
+      keptReply = std::move(reply);
+      slowHandled.notify();
+    });
 
-  ASSERT_TRUE(pumpMainUntil([&] { return replies_.size() == 5 + threads * perThread; }));
-  for (int round = 0; round < 3; ++round) {  // nothing more arrives
-    TestSignal uiDrained;
-    engine_.uiSide().post([&] { uiDrained.notify(); });
-    ASSERT_TRUE(uiDrained.wait());
-    pumpMainIdle();
+    for (const char* channel : {"unhandled", "forgetful", "fragile", "fragile", "slow"}) {
+      sender.sendOnChannel(channel, bytesOf(channel), recordReply(channel));
+    }
+    ASSERT_TRUE(pumpMainUntil([&] { return slowHandled.raised(); }));
+    // A late reply from another thread counts once; copies and repeats are ignored.
+    std::thread([reply = std::move(keptReply)] {
+      FlutterBinaryReply copy = reply;
+      reply(bytesOf("first"));
+      copy(bytesOf("second"));
+      reply(std::nullopt);
+    }).join();
+    constexpr int threads = 4, perThread = 250;
+    std::vector<std::thread> senders;
+    for (std::uint8_t t = 0; t < threads; ++t) {
+      senders.emplace_back([&, t] {
+        for (int i = 0; i < perThread; ++i) {
+          const Bytes message{t, static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i >> 8)};
+          sender.sendOnChannel("echo", message, recordReply("echo"));
+        }
+      });
+    }
+    for (auto& thread : senders) thread.join();
+
+    ASSERT_TRUE(pumpMainUntil([&] { return replies.size() == 5 + threads * perThread; }));
+    for (int round = 0; round < 3; ++round) {  // nothing more arrives
+      TestSignal uiDrained;
+      engine.uiSide().post([&] { uiDrained.notify(); });
+      ASSERT_TRUE(uiDrained.wait());
+      pumpMainIdle();
+    }
+    std::vector<std::string> seen = replies.values();
+    EXPECT_EQ(seen.size(), 5u + threads * perThread);
+    std::sort(seen.begin(), seen.end());
+    seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{"echo=pong", "forgetful=<null>", "fragile=<null>",
+                                        "fragile=fragile", "slow=first", "unhandled=<null>"}));
+    std::vector<int> next(threads, 0);
+    for (const auto& [thread, index] : arrivals.values()) {
+      ASSERT_NE(thread, -1) << "a handler ran off the receiver's thread";
+      EXPECT_EQ(index, next[thread]) << "from thread " << thread;
+      next[thread] = index + 1;
+    }
+    EXPECT_EQ(next, std::vector<int>(threads, perThread));
   }
-  std::vector<std::string> replies = replies_.values();
-  std::sort(replies.begin(), replies.end());
-  replies.erase(std::unique(replies.begin(), replies.end()), replies.end());
-  EXPECT_EQ(replies, (std::vector<std::string>{"echo=pong", "forgetful=<null>", "fragile1=<null>",
-                                               "fragile2=two", "slow=first", "unhandled=<null>"}));
-  EXPECT_EQ(replies_.size(), 5u + threads * perThread);
-  std::vector<int> next(threads, 0);
-  for (const auto& [thread, index] : arrivals.values()) {
-    ASSERT_NE(thread, -1) << "a handler ran off the receiver's thread";
-    EXPECT_EQ(index, next[thread]) << "from thread " << thread;
-    next[thread] = index + 1;
-  }
-  EXPECT_EQ(next, std::vector<int>(threads, perThread));
 }
-
-INSTANTIATE_TEST_SUITE_P(BothDirections, FlutterEngineRoundTripTest, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "UiToHost" : "HostToUi"; });
 
 // At stake: a UI call sent at start-up before the host installed its handler
 // still reaches it when the handler is installed in the same main-thread turn
@@ -133,7 +114,7 @@ TEST(FlutterEngineStartTest, UiCallSentBeforeHostHandlerExistsIsHandledOnceHandl
   FlutterEngine engine([&](FlutterUiSide& ui) {
     programOnUiThread = ui.isUiThread();
     ui.sendToHost("early", bytesOf("first call"), [&](std::optional<Bytes> reply) {
-      answers.add(reply ? textOf(*reply) : "<null>");
+      answers.add(textOf(reply.value_or(Bytes{})));
     });
     sent.notify();
   });
@@ -149,50 +130,39 @@ TEST(FlutterEngineStartTest, UiCallSentBeforeHostHandlerExistsIsHandledOnceHandl
 // calls back afterwards, survives a handler answering late, and does not
 // return while one of its UI handlers still runs; a host handler may destroy
 // its own engine.
-TEST(FlutterEngineTeardownTest, RepliesInFlightEitherWayAreDroppedUncalled) {
+TEST(FlutterEngineTeardownTest, InFlightRepliesAreDroppedAndRunningHandlersAwaited) {
   std::atomic<int> callbacks{0};
+  const auto count = [&](std::optional<Bytes>) { ++callbacks; };
   FlutterBinaryReply keptReply;
+  TestSignal entered, release;
+  std::atomic<bool> busyFinished{false}, finishedFirst{false};
   auto engine = std::make_unique<FlutterEngine>();
-  engine->uiSide().setHandler(
-      "echo", [](Bytes message, FlutterBinaryReply reply) { reply(std::move(message)); });
+  engine->uiSide().setHandler("echo", [](Bytes m, FlutterBinaryReply reply) { reply(m); });
+  engine->uiSide().setHandler("busy", [&](Bytes, FlutterBinaryReply) {
+    entered.notify();
+    release.wait();
+    busyFinished = true;
+  });
   engine->binaryMessenger().setMessageHandlerOnChannel(
       "slow", [&](Bytes, FlutterBinaryReply reply) { keptReply = std::move(reply); });
-  engine->uiSide().sendToHost("slow", bytesOf("call"), [&](std::optional<Bytes>) { ++callbacks; });
+  engine->uiSide().sendToHost("slow", bytesOf("call"), count);
   ASSERT_TRUE(pumpMainUntil([&] { return static_cast<bool>(keptReply); }));
-  for (int i = 0; i < 50; ++i) {
-    engine->binaryMessenger().sendOnChannel("echo", bytesOf("m"),
-                                            [&](std::optional<Bytes>) { ++callbacks; });
-  }
-  TestSignal uiDone;
-  engine->uiSide().post([&] { uiDone.notify(); });
-  ASSERT_TRUE(uiDone.wait());  // the echo replies now wait on the main queue
+  for (int i = 0; i < 50; ++i) engine->binaryMessenger().sendOnChannel("echo", {}, count);
+  engine->binaryMessenger().sendOnChannel("busy", {}, count);
+  ASSERT_TRUE(entered.wait());  // the echo replies now wait on the main queue
 
-  engine.reset();
+  std::thread destroyer([&] {
+    engine.reset();
+    finishedFirst = busyFinished.load();
+  });
+  release.notify();
+  destroyer.join();
   std::thread([reply = std::move(keptReply)] {
     reply(bytesOf("too late"));
     reply(bytesOf("far too late"));
   }).join();
   pumpMainIdle();
   EXPECT_EQ(callbacks.load(), 0);
-}
-
-TEST(FlutterEngineTeardownTest, DestructionWaitsForAUiHandlerThatIsRunning) {
-  TestSignal entered, release;
-  std::atomic<bool> handlerFinished{false}, finishedFirst{false};
-  auto engine = std::make_unique<FlutterEngine>();
-  engine->uiSide().setHandler("busy", [&](Bytes, FlutterBinaryReply) {
-    entered.notify();
-    release.wait();
-    handlerFinished = true;
-  });
-  engine->binaryMessenger().sendOnChannel("busy", bytesOf("x"), {});
-  ASSERT_TRUE(entered.wait());
-  std::thread destroyer([&] {
-    engine.reset();
-    finishedFirst = handlerFinished.load();
-  });
-  release.notify();
-  destroyer.join();
   EXPECT_TRUE(finishedFirst.load());
 }
 
@@ -204,8 +174,7 @@ TEST(FlutterEngineTeardownTest, HostHandlerMayDestroyItsOwnEngine) {
                                                          engine.reset();
                                                          reply(bytesOf("bye"));
                                                        });
-  engine->uiSide().sendToHost("quit", bytesOf("now"),
-                              [&](std::optional<Bytes>) { uiCallbackRan = true; });
+  engine->uiSide().sendToHost("quit", {}, [&](std::optional<Bytes>) { uiCallbackRan = true; });
   ASSERT_TRUE(pumpMainUntil([&] { return engine == nullptr; }));
   pumpMainIdle();
   EXPECT_FALSE(uiCallbackRan.load());
