@@ -1,14 +1,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstddef>
 #include <cstring>
-#include <exception>
-#include <memory>
 #include <stdexcept>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "audio/capture/AudioConverter.h"
 #include "fuzz/checks/FuzzChecks.h"

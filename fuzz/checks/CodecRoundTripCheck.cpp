@@ -1,5 +1,3 @@
-#include <exception>
-#include <vector>
 
 #include "bridge/BridgeFlutterApiCodec.h"
 #include "bridge/BridgeHostApiCodec.h"

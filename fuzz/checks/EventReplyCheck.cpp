@@ -1,8 +1,3 @@
-#include <memory>
-#include <optional>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "bridge/BridgeFlutterApi.h"
 #include "bridge/BridgeFlutterApiCodec.h"

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <future>
-#include <memory>
 
 #include "platform/dispatch/BackgroundTasks.h"
 #include "platform/dispatch/MainRunLoop.h"

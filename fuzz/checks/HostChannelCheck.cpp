@@ -1,11 +1,5 @@
 #include <algorithm>
 #include <array>
-#include <memory>
-#include <optional>
-#include <string>
-#include <string_view>
-#include <utility>
-#include <vector>
 
 #include "audio/capture/HostLog.h"
 #include "audio/service/BridgeApi.h"

@@ -2,9 +2,6 @@
 
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <optional>
-#include <string>
-#include <vector>
 
 #include "bridge/AudioDevice.h"
 #include "bridge/AudioPermission.h"

@@ -3,11 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <optional>
 #include <stdexcept>
-#include <string>
-#include <vector>
 
 #include "platform/flutter/FlutterEngine.h"
 #include "tests/support/CodecByteHelpers.h"

@@ -3,10 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <string>
-#include <vector>
-
 #include "bridge/BridgeHostApi.h"
 #include "bridge/BridgeHostApiCodec.h"
 #include "bridge/PigeonError.h"

@@ -3,9 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <bit>
-#include <cstdint>
-#include <string>
-#include <vector>
 
 #include "bridge/AudioDevice.h"
 #include "bridge/NativeAudioEvent.h"

@@ -4,11 +4,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <string>
-#include <tuple>
-#include <vector>
-
 #include "tests/audio/service/BridgeApiTestHarness.h"
 
 namespace harkwell::test {

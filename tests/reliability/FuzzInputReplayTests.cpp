@@ -3,8 +3,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <string>
-#include <vector>
 
 #include "fuzz/checks/FuzzChecks.h"
 

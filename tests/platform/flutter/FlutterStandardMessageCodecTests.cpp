@@ -2,11 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <optional>
-#include <string>
-#include <vector>
-
 #include "platform/flutter/FlutterStandardWriter.h"
 #include "tests/support/CodecByteHelpers.h"
 
