@@ -17,78 +17,58 @@
 namespace harkwell {
 namespace {
 
-using testing::bytesFromHex;
-using testing::hexFromBytes;
-using testing::normalizedHex;
-
-// A golden or malformed message shared with the page's JS codec tests
-// (tests/vectors/codec.json); values in tagged JSON (bridge/WireJson.h).
-struct CodecVector {
-  std::string name;
-  std::string codec;  // "standard", "host" or "event"
-  std::string hex;
-  CodecValue value;       // golden only
-  bool canonical = true;  // golden only: false for forms read but never written
-  std::string error;      // malformed only: a fragment of the reader's reason
-};
-
-std::vector<CodecVector> codecVectors(const std::string& group) {
-  std::ifstream file(HARKWELL_CODEC_VECTORS);
-  const nlohmann::json all = nlohmann::json::parse(file);
-  std::vector<CodecVector> vectors;
-  for (const auto& entry : all.at(group)) {
-    CodecVector v{entry.at("name"), entry.at("codec"), entry.at("hex"), CodecValue(), true, ""};
-    if (entry.contains("value")) v.value = parseWireJson(entry["value"].dump());
-    v.canonical = entry.value("canonical", true);
-    v.error = entry.value("error", "");
-    vectors.push_back(std::move(v));
-  }
-  return vectors;
-}
+using namespace harkwell::testing;
 
 const BridgeFlutterApiCodec& events = BridgeFlutterApiCodec::shared();
 
-const FlutterMessageCodec& codecOf(const CodecVector& v) {
-  if (v.codec == "host") return BridgeHostApiCodec::shared();
-  if (v.codec == "event") return events;
+// The golden and malformed messages shared with the page's JS codec tests:
+// values in tagged JSON (bridge/WireJson.h); canonical false for forms read but
+// never written; for malformed ones, a fragment of the reader's reason.
+std::vector<nlohmann::json> codecVectors() {
+  std::ifstream file(HARKWELL_CODEC_VECTORS);
+  const nlohmann::json all = nlohmann::json::parse(file);
+  std::vector<nlohmann::json> vectors(all.at("golden").begin(), all.at("golden").end());
+  vectors.insert(vectors.end(), all.at("malformed").begin(), all.at("malformed").end());
+  return vectors;
+}
+
+const FlutterMessageCodec& codecOf(const std::string& name) {
+  if (name == "host") return BridgeHostApiCodec::shared();
+  if (name == "event") return events;
   return FlutterStandardMessageCodec::sharedInstance();
 }
 
 // At stake: byte-for-byte agreement with the UI's codecs in both directions,
-// for every standard type and every record wherever it sits in a message; and
-// harkwell-wire's text form reads back to the same bytes, padding included.
-// The messages are shared with the page's codec tests.
-class BridgeCodecGoldenTest : public ::testing::TestWithParam<CodecVector> {};
+// for every standard type and every record wherever it sits in a message, and
+// harkwell-wire's text form reads back to the same bytes, padding included; a
+// message or record that breaks its shape fails the one message with a reason
+// naming the problem (for records: the record, the field and the offset).
+class BridgeCodecVectorTest : public ::testing::TestWithParam<nlohmann::json> {};
 
-TEST_P(BridgeCodecGoldenTest, WritesAndReadsTheExactBytes) {
-  const CodecVector& c = GetParam();
-  const CodecDecodeResult decoded = codecOf(c).decode(bytesFromHex(c.hex));
+TEST_P(BridgeCodecVectorTest, WritesAndReadsTheExactBytesOrNamesWhatIsWrong) {
+  const nlohmann::json& v = GetParam();
+  const FlutterMessageCodec& codec = codecOf(v.at("codec"));
+  const std::string hex = v.at("hex");
+  const CodecDecodeResult decoded = codec.decode(bytesFromHex(hex));
+  if (v.contains("error")) {
+    ASSERT_FALSE(decoded.ok());
+    EXPECT_NE(decoded.error.find(v["error"].get<std::string>()), std::string::npos)
+        << decoded.error;
+    return;
+  }
+  const CodecValue value = parseWireJson(v.at("value").dump());
   ASSERT_TRUE(decoded.ok()) << decoded.error;
-  EXPECT_TRUE(*decoded.value == c.value);
-  if (!c.canonical) return;
-  EXPECT_EQ(hexFromBytes(codecOf(c).encode(c.value)), normalizedHex(c.hex));
-  EXPECT_EQ(hexFromBytes(codecOf(c).encode(parseWireJson(formatWireJson(*decoded.value)))),
-            normalizedHex(c.hex));
+  EXPECT_TRUE(*decoded.value == value);
+  if (!v.value("canonical", true)) return;
+  EXPECT_EQ(hexFromBytes(codec.encode(value)), normalizedHex(hex));
+  EXPECT_EQ(hexFromBytes(codec.encode(parseWireJson(formatWireJson(*decoded.value)))),
+            normalizedHex(hex));
 }
 
-INSTANTIATE_TEST_SUITE_P(Messages, BridgeCodecGoldenTest,
-                         ::testing::ValuesIn(codecVectors("golden")),
-                         [](const auto& info) { return info.param.name; });
-
-// At stake: a message or record that breaks its shape fails the one message
-// with a reason naming the problem (for records: the record, the field and the
-// offset), never a half-filled value.
-class BridgeCodecMalformedTest : public ::testing::TestWithParam<CodecVector> {};
-
-TEST_P(BridgeCodecMalformedTest, FailsTheMessageNamingWhatIsWrong) {
-  const CodecDecodeResult decoded = codecOf(GetParam()).decode(bytesFromHex(GetParam().hex));
-  ASSERT_FALSE(decoded.ok());
-  EXPECT_NE(decoded.error.find(GetParam().error), std::string::npos) << decoded.error;
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, BridgeCodecMalformedTest,
-                         ::testing::ValuesIn(codecVectors("malformed")),
-                         [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Messages, BridgeCodecVectorTest, ::testing::ValuesIn(codecVectors()),
+                         [](const auto& info) {
+                           return info.param["name"].template get<std::string>();
+                         });
 
 // At stake: each codec writes only its own records; the event writer sends
 // samples and error straight from the event, and its bytes, alone or as the

@@ -12,9 +12,7 @@
 namespace harkwell::test {
 namespace {
 
-using harkwell::testing::bytesFromHex;
-using harkwell::testing::hexFromBytes;
-using harkwell::testing::normalizedHex;
+using namespace harkwell::testing;
 using Bytes = std::vector<std::uint8_t>;
 using EventResult = Result<void, PigeonError>;
 

@@ -15,9 +15,7 @@ namespace harkwell::test {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using harkwell::testing::bytesFromHex;
-using harkwell::testing::hexFromBytes;
-using harkwell::testing::normalizedHex;
+using namespace harkwell::testing;
 using ::testing::HasSubstr;
 
 enum class Mode { succeed, fail, completeTwice, dropCompletion };

@@ -7,8 +7,7 @@
 
 namespace {
 
-using harkwell::testing::bytesFromHex;
-using harkwell::testing::hexFromBytes;
+using namespace harkwell::testing;
 
 const FlutterStandardMessageCodec& codec = FlutterStandardMessageCodec::sharedInstance();
 
