@@ -40,16 +40,12 @@ void injectFaults(SimulatedCaptureBackend& backend, std::uint8_t selector) {
 }
 
 // What is wrong with a reply: not [x] nor [code, message-or-null, details].
-FuzzVerdict checkReply(const std::optional<Bytes>& reply) {
-  if (!reply) return "a null reply";
-  const CodecDecodeResult decoded = BridgeHostApiCodec::shared().decode(*reply);
+bool isReply(const std::optional<Bytes>& reply) {
+  const CodecDecodeResult decoded = BridgeHostApiCodec::shared().decode(reply.value_or(Bytes{}));
   const CodecList* list = decoded.ok() ? decoded.value->getIf<CodecList>() : nullptr;
-  if (list != nullptr && list->size() == 1) return std::nullopt;
-  if (list == nullptr || list->size() != 3 || !(*list)[0].is<std::string>() ||
-      !((*list)[1].is<std::string>() || (*list)[1].isNull())) {
-    return "a reply neither [x] nor [code, message-or-null, details]";
-  }
-  return std::nullopt;
+  return list != nullptr &&
+         (list->size() == 1 || (list->size() == 3 && (*list)[0].is<std::string>() &&
+                                ((*list)[1].is<std::string>() || (*list)[1].isNull())));
 }
 
 bool isEventMessage(const Bytes& bytes) {
@@ -136,8 +132,8 @@ FuzzVerdict checkHostChannelInput(FuzzInput bytes) {
   if (all.size() != calls) {
     return std::to_string(calls) + " calls got " + std::to_string(all.size()) + " replies";
   }
-  for (const auto& reply : all) {
-    if (auto verdict = checkReply(reply)) return verdict;
+  if (!std::all_of(all.begin(), all.end(), isReply)) {
+    return "a reply neither [x] nor [code, message-or-null, details]";
   }
   if (badEvents().items().size() > badEventsBefore) return "an event is not [NativeAudioEvent]";
   return std::nullopt;
