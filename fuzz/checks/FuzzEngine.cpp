@@ -8,9 +8,7 @@
 
 namespace harkwell::fuzz {
 
-namespace {
 constexpr std::chrono::seconds hangTimeout{10};
-}  // namespace
 
 FlutterEngine& fuzzEngine() {
   static FlutterEngine* const engine = new FlutterEngine();

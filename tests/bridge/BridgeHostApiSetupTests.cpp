@@ -64,13 +64,8 @@ std::vector<std::optional<Bytes>> callFromUi(FlutterEngine& engine, const std::s
 }
 
 const std::string prefix = "dev.flutter.pigeon.harkwell_bridge.BridgeHostApi.";
-const std::string getDevices = prefix + "getDevices";
-const std::string listen = prefix + "listen";
-const std::string unlisten = prefix + "unlisten";
-const std::string checkPermission = prefix + "checkPermission";
-const std::string requestPermission = prefix + "requestPermission";
-const std::string allChannels[] = {getDevices, listen, unlisten, checkPermission,
-                                   requestPermission};
+const char* const operations[] = {"getDevices", "listen", "unlisten", "checkPermission",
+                                  "requestPermission"};
 
 // [AudioDevice{"N", output, "I", true}] as the UI sends it.
 const char* const deviceMessage =
@@ -84,41 +79,41 @@ const char* const deviceMessage =
 TEST(HostChannelTest, AnswersOnceWithWhatTheUiReads) {
   struct {
     Mode mode;
-    std::string channel;
+    std::string operation;
     const char* messageHex;
     std::string reply;    // the exact bytes, or the code of an error naming the channel
     const char* apiCall;  // "": the api is not called
   } const cases[] = {
-      {Mode::succeed, listen, deviceMessage, "0c 01 00", "listen(I)"},
-      {Mode::succeed, unlisten, deviceMessage, "0c 01 00", "unlisten(I)"},
-      {Mode::succeed, requestPermission, "0c 01 04 01 00 00 00 00 00 00 00", "0c 01 00",
+      {Mode::succeed, "listen", deviceMessage, "0c 01 00", "listen(I)"},
+      {Mode::succeed, "unlisten", deviceMessage, "0c 01 00", "unlisten(I)"},
+      {Mode::succeed, "requestPermission", "0c 01 04 01 00 00 00 00 00 00 00", "0c 01 00",
        "requestPermission(1)"},
-      {Mode::succeed, getDevices, "0c 01 03 00 00 00 00", "0c 01 0c 00", "getDevices(0)"},
+      {Mode::succeed, "getDevices", "0c 01 03 00 00 00 00", "0c 01 0c 00", "getDevices(0)"},
       // The UI's runtime may send checkPermission's empty arguments in any form.
-      {Mode::succeed, checkPermission, "", "0c 01 82 0c 02 01 01", "checkPermission"},
-      {Mode::succeed, checkPermission, "ff ff ff", "0c 01 82 0c 02 01 01", "checkPermission"},
-      {Mode::completeTwice, checkPermission, "", "0c 01 82 0c 02 02 01", "checkPermission"},
-      {Mode::fail, getDevices, "0c 01 03 01 00 00 00", "0c 03 07 01 43 07 01 4d 00",
+      {Mode::succeed, "checkPermission", "", "0c 01 82 0c 02 01 01", "checkPermission"},
+      {Mode::succeed, "checkPermission", "ff ff ff", "0c 01 82 0c 02 01 01", "checkPermission"},
+      {Mode::completeTwice, "checkPermission", "", "0c 01 82 0c 02 02 01", "checkPermission"},
+      {Mode::fail, "getDevices", "0c 01 03 01 00 00 00", "0c 03 07 01 43 07 01 4d 00",
        "getDevices(1)"},
-      {Mode::fail, listen, deviceMessage, "0c 03 07 01 43 00 00", "listen(I)"},
-      {Mode::dropCompletion, checkPermission, "", "no-reply", "checkPermission"},
-      {Mode::succeed, getDevices, "0c 01 04 01 00", "malformed-message", ""},
-      {Mode::succeed, getDevices, "", "invalid-message", ""},
-      {Mode::succeed, listen, "0c 00", "missing-argument", ""},
-      {Mode::succeed, getDevices, "0c 01 00", "null-argument", ""},
-      {Mode::succeed, listen, "0c 01 82 0c 02 01 02", "invalid-argument", ""},
-      {Mode::succeed, requestPermission, "0c 01 04 ff ff ff ff ff ff ff ff", "invalid-enum-value",
+      {Mode::fail, "listen", deviceMessage, "0c 03 07 01 43 00 00", "listen(I)"},
+      {Mode::dropCompletion, "checkPermission", "", "no-reply", "checkPermission"},
+      {Mode::succeed, "getDevices", "0c 01 04 01 00", "malformed-message", ""},
+      {Mode::succeed, "getDevices", "", "invalid-message", ""},
+      {Mode::succeed, "listen", "0c 00", "missing-argument", ""},
+      {Mode::succeed, "getDevices", "0c 01 00", "null-argument", ""},
+      {Mode::succeed, "listen", "0c 01 82 0c 02 01 02", "invalid-argument", ""},
+      {Mode::succeed, "requestPermission", "0c 01 04 ff ff ff ff ff ff ff ff", "invalid-enum-value",
        ""},
-      {Mode::succeed, unlisten, "0c 01 80 0c 04 07 01 4e 03 07 00 00 00 07 01 49 01",
+      {Mode::succeed, "unlisten", "0c 01 80 0c 04 07 01 4e 03 07 00 00 00 07 01 49 01",
        "malformed-record", ""},
   };
   FlutterEngine engine;
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.channel + " " + c.messageHex);
+    SCOPED_TRACE(c.operation + " " + c.messageHex);
     auto api = std::make_shared<FakeHostApi>();
     api->mode = c.mode;
     BridgeHostApiSetup::setUp(engine.binaryMessenger(), api);
-    const auto replies = callFromUi(engine, c.channel, c.messageHex);
+    const auto replies = callFromUi(engine, prefix + c.operation, c.messageHex);
     ASSERT_EQ(replies.size(), 1u);
     ASSERT_TRUE(replies[0].has_value());
     EXPECT_EQ(api->calls.values(),
@@ -132,7 +127,7 @@ TEST(HostChannelTest, AnswersOnceWithWhatTheUiReads) {
     const CodecList& error = std::get<CodecList>(*decoded.value);
     ASSERT_EQ(error.size(), 3u);
     EXPECT_EQ(error[0], CodecValue(c.reply));
-    EXPECT_THAT(std::get<std::string>(error[1]), HasSubstr("'" + c.channel + "'"));
+    EXPECT_THAT(std::get<std::string>(error[1]), HasSubstr("'" + prefix + c.operation + "'"));
     EXPECT_TRUE(error[2].isNull());
   }
 }
@@ -143,13 +138,13 @@ TEST(HostChannelRegistrationTest, ASuffixIsJoinedWithAPointAndAnAbsentApiClosesA
   FlutterEngine engine;
   auto api = std::make_shared<FakeHostApi>();
   BridgeHostApiSetup::setUp(engine.binaryMessenger(), api, "s");
-  for (const std::string& channel : allChannels) {
-    EXPECT_TRUE(callFromUi(engine, channel + ".s", "")[0].has_value()) << channel;
-    EXPECT_FALSE(callFromUi(engine, channel, "")[0].has_value()) << channel;
+  for (const std::string operation : operations) {
+    EXPECT_TRUE(callFromUi(engine, prefix + operation + ".s", "")[0].has_value()) << operation;
+    EXPECT_FALSE(callFromUi(engine, prefix + operation, "")[0].has_value()) << operation;
   }
   BridgeHostApiSetup::setUp(engine.binaryMessenger(), nullptr, "s");
-  for (const std::string& channel : allChannels) {
-    EXPECT_FALSE(callFromUi(engine, channel + ".s", deviceMessage)[0].has_value()) << channel;
+  for (const std::string operation : operations) {
+    EXPECT_FALSE(callFromUi(engine, prefix + operation + ".s", deviceMessage)[0].has_value());
   }
   EXPECT_EQ(api.use_count(), 1) << "the removed handlers still hold the api";
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <stdexcept>
@@ -13,19 +12,18 @@
 namespace harkwell::testing {
 
 inline std::vector<std::uint8_t> bytesFromHex(std::string_view hex) {
-  std::string digits;
-  for (const char c : hex) {
-    if (std::isxdigit(static_cast<unsigned char>(c))) {
-      digits += c;
-    } else if (c != ' ' && c != '|') {
-      throw std::invalid_argument("not a hex digit in test bytes");
-    }
-  }
-  if (digits.size() % 2 != 0) throw std::invalid_argument("odd number of hex digits");
   std::vector<std::uint8_t> bytes;
-  for (std::size_t i = 0; i < digits.size(); i += 2) {
-    bytes.push_back(static_cast<std::uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
+  std::string pair;
+  for (const char c : hex) {
+    if (c == ' ' || c == '|') continue;
+    pair += c;
+    if (pair.size() < 2) continue;
+    std::size_t used = 0;
+    bytes.push_back(static_cast<std::uint8_t>(std::stoi(pair, &used, 16)));
+    if (used != 2) throw std::invalid_argument("not a hex digit in test bytes: " + pair);
+    pair.clear();
   }
+  if (!pair.empty()) throw std::invalid_argument("odd number of hex digits in test bytes");
   return bytes;
 }
 
