@@ -104,28 +104,6 @@ TEST(FlutterEngineRoundTripTest, EveryMessageIsAnsweredExactlyOnceOnTheSenderThr
   }
 }
 
-// At stake: a UI call sent at start-up before the host installed its handler
-// still reaches it when the handler is installed in the same main-thread turn
-// (the application relies on this at start-up).
-TEST(FlutterEngineStartTest, UiCallSentBeforeHostHandlerExistsIsHandledOnceHandlerIsInstalled) {
-  TestSignal sent;
-  TestRecorder<std::string> answers;
-  std::atomic<bool> programOnUiThread{false};
-  FlutterEngine engine([&](FlutterUiSide& ui) {
-    programOnUiThread = ui.isUiThread();
-    ui.sendToHost("early", bytesOf("first call"), [&](std::optional<Bytes> reply) {
-      answers.add(textOf(reply.value_or(Bytes{})));
-    });
-    sent.notify();
-  });
-  ASSERT_TRUE(sent.wait());
-  engine.binaryMessenger().setMessageHandlerOnChannel(
-      "early", [](Bytes message, FlutterBinaryReply reply) { reply(message); });
-  ASSERT_TRUE(pumpMainUntil([&] { return answers.size() == 1; }));
-  EXPECT_EQ(answers.values()[0], "first call");
-  EXPECT_TRUE(programOnUiThread.load());
-}
-
 // At stake: an engine destroyed with messages and replies in flight never
 // calls back afterwards, survives a handler answering late, and does not
 // return while one of its UI handlers still runs; a host handler may destroy
