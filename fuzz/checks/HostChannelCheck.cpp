@@ -79,10 +79,8 @@ FuzzVerdict checkHostChannelInput(FuzzInput bytes) {
   FlutterEngine& engine = fuzzEngine();
   NSWorkspace::sharedWorkspace().clearOpenedURLs();
   auto backend = SimulatedCaptureBackend::makeManual();
-  backend->addMicrophone({"mic-1", "Mic One"});
-  backend->addMicrophone({"mic-2", "Mic Two"});
-  backend->addDisplay(1);
-  backend->addDisplay(2);
+  for (const char* id : {"mic-1", "mic-2"}) backend->addMicrophone({id, id});
+  for (const std::uint32_t display : {1u, 2u}) backend->addDisplay(display);
   CaptureBackend::setCurrent(backend);
   auto flutterApi = std::make_shared<BridgeFlutterApi>(engine.binaryMessenger());
   BridgeHostApiSetup::setUp(engine.binaryMessenger(), BridgeApi::create(flutterApi));
@@ -95,10 +93,10 @@ FuzzVerdict checkHostChannelInput(FuzzInput bytes) {
     engine.uiSide().sendToHost(BridgeHostApiSetup::channelName(operations[operation]),
                                std::move(message),
                                [replies](std::optional<Bytes> reply) { replies->add(reply); });
-    if (auto verdict = pumpUntil([&] { return replies->items().size() >= calls; }, "reply")) {
-      return verdict;
-    }
-    return settle();
+    FuzzVerdict verdict = pumpUntil([&] { return replies->items().size() >= calls; }, "reply");
+    if (!verdict) verdict = settle();
+    if (!verdict && replies->items().size() > calls) verdict = "a call got two replies";
+    return verdict;
   };
   const NSError stopped = makeCaptureError(CaptureErrorCode::stoppedUnexpectedly, "injected");
   for (std::size_t at = 0, steps = 0; at < bytes.size() && steps < 8; ++steps) {

@@ -39,6 +39,8 @@ TEST(EventChannelTest, SendsTheEventAndGivesTheCompletionWhatTheReplySays) {
       {"0c 03 07 01 43 07 01 4d 00", "C", "M", std::nullopt},
       {"0c 03 07 01 43 00 07 01 64", "C", std::nullopt, CodecValue("d")},
       {"0c 02 07 01 43 07 01 4d", "malformed-reply", std::nullopt, CodecList{"C", "M"}},
+      {"0c 03 07 01 43 00 0d 00", "malformed-reply", std::nullopt,
+       CodecList{"C", CodecValue(), CodecMap{}}},
   };
   for (const ReplyCase& c : cases) {
     SCOPED_TRACE(c.replyHex.value_or("null reply"));
