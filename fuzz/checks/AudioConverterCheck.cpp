@@ -20,14 +20,10 @@ namespace {
 // channels, bits: u32 each), u8 shape, i64 claimed frame count, u8 repeats,
 // u16 slice count, each slice as u32 offset, size and channels, then the
 // block's bytes. Missing bytes read as zero, so every byte string is an input.
-enum class Shape : std::uint8_t {
-  audio,                     // the description and slices as given
-  withoutFormatDescription,  // audio bytes, no description at all
-  invalidated,               // the audio buffer, marked invalid
-  videoFrame,                // a screen frame
-  nullBuffer,                // no sample buffer
-  withoutStreamDescription,  // an audio description without a stream description
-};
+// What the bytes become: audio as described; audio without a format
+// description; the audio buffer marked invalid; a screen frame; no buffer; an
+// audio description that carries no stream description.
+enum class Shape : std::uint8_t { audio, noFormat, invalidated, video, none, noStream };
 
 struct Input {
   AudioStreamBasicDescription asbd;
@@ -69,12 +65,12 @@ Input parse(FuzzInput bytes) {
 // Null for the nullBuffer shape or slices outside the block (no such buffer
 // can exist).
 CMSampleBufferRef makeSampleBuffer(const Input& input) {
-  if (input.shape == Shape::nullBuffer) return nullptr;
-  if (input.shape == Shape::videoFrame) return CMSampleBufferCreateVideoFrame();
+  if (input.shape == Shape::none) return nullptr;
+  if (input.shape == Shape::video) return CMSampleBufferCreateVideoFrame();
   CMFormatDescriptionRef description;
-  if (input.shape == Shape::withoutStreamDescription) {
+  if (input.shape == Shape::noStream) {
     description = std::make_shared<const CMFormatDescription>(kCMMediaType_Audio, std::nullopt);
-  } else if (input.shape != Shape::withoutFormatDescription) {
+  } else if (input.shape != Shape::noFormat) {
     description = CMAudioFormatDescriptionCreate(input.asbd);
   }
   auto block = std::make_shared<CMBlockBuffer>(input.block.size());

@@ -20,9 +20,7 @@ std::string expectedOutcome(const std::optional<Bytes>& reply) {
   const CodecList* list = decoded.ok() ? decoded.value->getIf<CodecList>() : nullptr;
   if (list == nullptr) return noListOutcome;
   if (list->size() < 2) return "";
-  const auto text = [](const CodecValue& value) {
-    return value.isNull() || value.is<std::string>();
-  };
+  const auto text = [](const CodecValue& v) { return v.isNull() || v.is<std::string>(); };
   const std::string* code = (*list)[0].getIf<std::string>();
   if (list->size() == 2 || code == nullptr || !text((*list)[1]) || !text((*list)[2])) {
     return std::string(protocolError::malformedReply);

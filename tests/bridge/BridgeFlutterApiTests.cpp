@@ -5,14 +5,11 @@
 
 #include <stdexcept>
 
-#include "platform/flutter/FlutterEngine.h"
-#include "tests/support/CodecByteHelpers.h"
-#include "tests/support/MessagingTestSupport.h"
+#include "tests/bridge/BridgeChannelTestSupport.h"
 
 namespace harkwell::test {
 namespace {
 
-using namespace harkwell::testing;
 using Bytes = std::vector<std::uint8_t>;
 using EventResult = Result<void, PigeonError>;
 
