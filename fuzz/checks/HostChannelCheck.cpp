@@ -106,15 +106,15 @@ FuzzVerdict checkHostChannelInput(FuzzInput bytes) {
       length |= static_cast<std::size_t>(bytes[at++]) << shift;
     }
     length = std::min(length, bytes.size() - at);
-    const Bytes message(bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                        bytes.begin() + static_cast<std::ptrdiff_t>(at + length));
+    const FuzzInput message = bytes.subspan(at, length);
     at += length;
     injectFaults(*backend, selector);
     const std::size_t action = selector & 0x07;
     if (action == 5) backend->removeMicrophone("mic-1");
     if (action == 6) backend->stopStreamsWithError(1, stopped);
     if (action == 7) backend->removeDisplay(1);
-    if (auto verdict = action < 5 ? call(action, message) : settle()) return verdict;
+    if (auto verdict = action < 5 ? call(action, {message.begin(), message.end()}) : settle())
+      return verdict;
   }
   // However the calls went, the host still answers.
   backend->setShareableContentError(std::nullopt);

@@ -12,10 +12,6 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-NSError injected(CaptureErrorCode code) {
-  return makeCaptureError(code, "injected fault");
-}
-
 class FaultInjectionTest : public BridgeApiTest {
  protected:
   FaultInjectionTest() {
@@ -32,10 +28,10 @@ class FaultInjectionTest : public BridgeApiTest {
 // At stake: a capture that cannot be created reaches the UI only as a missing
 // deviceStart plus one fixed log line, and leaves no entry behind.
 TEST_F(FaultInjectionTest, AFailingDeviceInputOrStreamOutputLogsItsLineAndNothingElse) {
-  backend().failNextMicrophoneOpen(injected(CaptureErrorCode::deviceUnavailable));
+  backend().failNextMicrophoneOpen(makeCaptureError(CaptureErrorCode::deviceUnavailable, "fault"));
   expectNullSuccess(ui().listen(microphone("mic-1")));
   ASSERT_TRUE(ui().settle());
-  backend().failNextAddOutput(injected(CaptureErrorCode::outputRejected));
+  backend().failNextAddOutput(makeCaptureError(CaptureErrorCode::outputRejected, "fault"));
   expectNullSuccess(ui().listen(display("1", "Display 1")));
   ASSERT_TRUE(ui().settle());
   expectNullSuccess(ui().unlisten(microphone("mic-1")));  // finds nothing to stop
@@ -54,7 +50,7 @@ TEST_F(FaultInjectionTest, AFailingDeviceInputOrStreamOutputLogsItsLineAndNothin
 // permission, and a display listen quietly does nothing, while microphones
 // work as before.
 TEST_F(FaultInjectionTest, AVanishedMicrophoneEndsWithAReasonAndAFailingContentQueryHidesDisplays) {
-  backend().setShareableContentError(injected(CaptureErrorCode::notPermitted));
+  backend().setShareableContentError(makeCaptureError(CaptureErrorCode::notPermitted, "fault"));
   expectNullSuccess(ui().listen(microphone("mic-1")));
   backend().removeMicrophone("mic-1");
   ASSERT_TRUE(ui().settle());

@@ -25,9 +25,8 @@ TEST(FlutterEngineRoundTripTest, EveryMessageIsAnsweredExactlyOnceOnTheSenderThr
     SCOPED_TRACE(uiSends ? "UI to host" : "host to UI");
     TestRecorder<std::string> replies;  // outlives the engine's last callback
     FlutterEngine engine;
-    FlutterBinaryMessenger& host = engine.binaryMessenger();
-    FlutterBinaryMessenger& sender = uiSends ? engine.uiSide() : host;
-    FlutterBinaryMessenger& receiver = uiSends ? host : engine.uiSide();
+    FlutterBinaryMessenger& sender = uiSends ? engine.uiSide() : engine.binaryMessenger();
+    FlutterBinaryMessenger& receiver = uiSends ? engine.binaryMessenger() : engine.uiSide();
     const auto onThreadOf = [&](bool ui) {
       return ui ? engine.uiSide().isUiThread() : MainRunLoop::shared().isMainThread();
     };
