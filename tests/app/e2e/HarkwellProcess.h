@@ -3,12 +3,10 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <stdexcept>
 #include <string>
@@ -43,12 +41,7 @@ class HarkwellProcess {
     if (posix_spawn(&pid_, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
       throw std::runtime_error("cannot start " + command);
   }
-  ~HarkwellProcess() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
+  ~HarkwellProcess() { finish(std::chrono::seconds(0)); }
   HarkwellProcess(const HarkwellProcess&) = delete;
   HarkwellProcess& operator=(const HarkwellProcess&) = delete;
 
@@ -56,36 +49,39 @@ class HarkwellProcess {
   std::string err() const { return readWholeFile(directory_ / "stderr.txt"); }
   std::string out() const { return readWholeFile(directory_ / "stdout.txt"); }
 
-  // Waits (bounded) until standard error holds `text`.
+  // Waits (bounded: a child can only be watched by asking) until standard
+  // error holds `text`.
   bool waitForError(const std::string& text) {
-    return pollUntil([&] { return err().find(text) != std::string::npos; });
-  }
-
-  // The exit status, or -1 when killed at the deadline.
-  int finish() {
-    int status = 0;
-    const bool ended = pollUntil([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; });
-    if (!ended) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, &status, 0);
-    }
-    pid_ = -1;
-    return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
- private:
-  // A child process can only be watched by asking; a short poll, bounded.
-  static bool pollUntil(const std::function<bool()>& done) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!done()) {
+    while (err().find(text) == std::string::npos) {
       if (std::chrono::steady_clock::now() > end) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;
   }
 
+  // The exit status, or -1 when killed at the deadline.
+  int finish(std::chrono::seconds patience = std::chrono::seconds(60)) {
+    if (pid_ < 0) return exitStatus_;
+    int status = 0;
+    const auto end = std::chrono::steady_clock::now() + patience;
+    while (::waitpid(pid_, &status, WNOHANG) != pid_) {
+      if (std::chrono::steady_clock::now() >= end) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, &status, 0);
+        status = -1;
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    pid_ = -1;
+    return exitStatus_ = status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+ private:
   std::filesystem::path directory_;
   pid_t pid_ = -1;
+  int exitStatus_ = -1;
 };
 
 }  // namespace harkwell::test
