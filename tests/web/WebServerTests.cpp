@@ -26,15 +26,9 @@ const std::string token = "0123456789abcdef0123456789abcdef";
 
 // What is at stake: only the three page kinds on the five host channels get
 // through; anything else closes the connection before it reaches the host.
-TEST(WebEnvelopeTest, ParsesWhatThePageSendsAndRefusesEverythingElse) {
+TEST(WebEnvelopeTest, RefusesAllButThePageKindsOnTheHostChannels) {
   const std::string listen = BridgeHostApiSetup::channelName("listen");
   std::string error;
-  const auto call = parsePageEnvelope(
-      formatEnvelope(WebEnvelopeKind::call, 0x01020304, listen, Bytes{0, 7}), error);
-  ASSERT_TRUE(call) << error;
-  EXPECT_EQ(call->id, 0x01020304u);
-  EXPECT_EQ(call->channel, listen);
-  EXPECT_EQ(call->message, (Bytes{0, 7}));
   const Bytes refused[] = {
       Bytes{2, 0, 0, 0},                                                 // shorter than the header
       Bytes{2, 0, 0, 0, 0, 9, 'a'},                                      // channel past the end

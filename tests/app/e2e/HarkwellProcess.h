@@ -47,7 +47,6 @@ class HarkwellProcess {
 
   void signal(int signalNumber) { ::kill(pid_, signalNumber); }
   std::string err() const { return readWholeFile(directory_ / "stderr.txt"); }
-  std::string out() const { return readWholeFile(directory_ / "stdout.txt"); }
 
   // Waits (bounded: a child can only be watched by asking) until standard
   // error holds `text`.
