@@ -49,21 +49,21 @@ TEST(WebGuardTest, TokenHostOriginAndRateChecks) {
   EXPECT_EQ(a.size(), 32u);
   EXPECT_EQ(a.find_first_not_of("0123456789abcdef"), std::string::npos);
   EXPECT_NE(a, makeWebToken());
-  EXPECT_TRUE(tokenMatches(a, a));
-  for (const std::string& other : {a.substr(0, 31), a + "0", std::string()}) {
-    EXPECT_FALSE(tokenMatches(other, a)) << other;
+  for (const auto& [presented, matches] :
+       {std::pair{a, true}, {a.substr(0, 31), false}, {a + "0", false}, {std::string(), false}}) {
+    EXPECT_EQ(tokenMatches(presented, a), matches) << presented;
   }
-  for (const char* host : {"127.0.0.1:8080", "localhost:8080"}) {
-    EXPECT_TRUE(isLoopbackHost(host, 8080)) << host;
-  }
-  for (const char* host : {"127.0.0.1:8081", "127.0.0.1", "evil.example:8080",
-                           "localhost.evil:8080", "[::1]:8080", "127.0.0.1:8080 "}) {
-    EXPECT_FALSE(isLoopbackHost(host, 8080)) << host;
-  }
-  EXPECT_TRUE(isPageOrigin("http://localhost:80", "localhost:80"));
-  for (const char* origin : {"http://127.0.0.1:80", "https://localhost:80", "null"}) {
-    EXPECT_FALSE(isPageOrigin(origin, "localhost:80")) << origin;
-  }
+  const std::pair<const char*, bool> hosts[] = {
+      {"127.0.0.1:8080", true}, {"localhost:8080", true},     {"127.0.0.1:8081", false},
+      {"127.0.0.1", false},     {"evil.example:8080", false}, {"localhost.evil:8080", false},
+      {"[::1]:8080", false},    {"127.0.0.1:8080 ", false}};
+  for (const auto& [host, loopback] : hosts)
+    EXPECT_EQ(isLoopbackHost(host, 8080), loopback) << host;
+  const std::pair<const char*, bool> origins[] = {{"http://localhost:80", true},
+                                                  {"http://127.0.0.1:80", false},
+                                                  {"https://localhost:80", false},
+                                                  {"null", false}};
+  for (const auto& [origin, page] : origins) EXPECT_EQ(isPageOrigin(origin, "localhost:80"), page);
   MessageRateLimit limit(3);
   const auto t = MessageRateLimit::Clock::now();
   EXPECT_TRUE(limit.admit(t) && limit.admit(t) && limit.admit(t));
