@@ -24,6 +24,10 @@ using Bytes = std::vector<std::uint8_t>;
 
 const std::string token = "0123456789abcdef0123456789abcdef";
 
+std::string text(const Bytes& bytes) {
+  return {bytes.begin(), bytes.end()};
+}
+
 // What is at stake: only the three page kinds on the five host channels get
 // through; anything else closes the connection before it reaches the host.
 TEST(WebEnvelopeTest, RefusesAllButThePageKindsOnTheHostChannels) {
@@ -115,25 +119,20 @@ class WebServerTest : public ::testing::Test {
     return ws;
   }
 
-  // The next frame, or nullopt when the host closed the socket (its reason in `why`).
-  static std::optional<Bytes> receive(websocket::stream<tcp::socket>& ws,
-                                      std::string* why = nullptr) {
+  // The next frame, or "closed: " and the reason once the host closed the socket.
+  static std::string receive(websocket::stream<tcp::socket>& ws) {
     beast::flat_buffer buffer;
     beast::error_code error;
     ws.read(buffer, error);
-    if (error) {
-      if (why) *why = std::string(ws.reason().reason.c_str());
-      return std::nullopt;
-    }
-    const auto* data = static_cast<const std::uint8_t*>(buffer.cdata().data());
-    return Bytes(data, data + buffer.size());
+    return error ? "closed: " + std::string(ws.reason().reason.c_str())
+                 : beast::buffers_to_string(buffer.cdata());
   }
 
   std::unique_ptr<websocket::stream<tcp::socket>> page() {
     auto ws = open("http://" + host);
     ws->write(boost::asio::buffer(
         formatEnvelope(WebEnvelopeKind::hello, 0, "", Bytes(token.begin(), token.end()))));
-    EXPECT_EQ(receive(*ws), formatEnvelope(WebEnvelopeKind::welcome, 0, "", {}));
+    EXPECT_EQ(receive(*ws), text(formatEnvelope(WebEnvelopeKind::welcome, 0, "", {})));
     return ws;
   }
 
@@ -165,26 +164,24 @@ TEST_F(WebServerTest, OnlyAGreetedPageReachesTheHostAndMisbehaviourCostsOnlyItsS
   const std::string channel = BridgeHostApiSetup::channelName("getDevices");
   auto early = open("http://" + host);
   early->write(boost::asio::buffer(formatEnvelope(WebEnvelopeKind::call, 1, channel, Bytes{0})));
-  EXPECT_FALSE(receive(*early));
+  EXPECT_EQ(receive(*early).rfind("closed: ", 0), 0u);
   EXPECT_EQ(target.calls, 0);
 
-  std::string why;
   auto silent = open("http://" + host);
-  EXPECT_FALSE(receive(*silent, &why));
-  EXPECT_EQ(why, "no hello in time");
+  EXPECT_EQ(receive(*silent), "closed: no hello in time");
 
   auto first = page();
   first->write(boost::asio::buffer(formatEnvelope(WebEnvelopeKind::call, 7, channel, Bytes{1, 2})));
-  EXPECT_EQ(receive(*first), formatEnvelope(WebEnvelopeKind::reply, 7, channel, Bytes{1, 2}));
+  EXPECT_EQ(receive(*first), text(formatEnvelope(WebEnvelopeKind::reply, 7, channel, Bytes{1, 2})));
   auto second = page();
-  EXPECT_FALSE(receive(*first, &why));
-  EXPECT_EQ(why, "another page took over");
+  EXPECT_EQ(receive(*first), "closed: another page took over");
   for (int i = 0; i < limits.messagesPerSecond + 1; ++i) {
     second->write(boost::asio::buffer(formatEnvelope(WebEnvelopeKind::call, 0, channel, {})));
   }
-  while (receive(*second, &why)) {
+  std::string last;
+  while ((last = receive(*second)).rfind("closed: ", 0) != 0) {
   }
-  EXPECT_EQ(why, "too many messages");
+  EXPECT_EQ(last, "closed: too many messages");
   EXPECT_EQ(get("/", host).result(), http::status::ok);
 }
 

@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -34,11 +33,6 @@ class HarkwellBinaryTest : public ::testing::Test {
   void TearDown() override {
     std::error_code ignored;
     std::filesystem::remove_all(directory_, ignored);
-  }
-
-  std::unique_ptr<HarkwellProcess> start(const std::vector<std::string>& arguments,
-                                         const std::string& environment = simulated) {
-    return std::make_unique<HarkwellProcess>(directory_, arguments, environment);
   }
 
   // A finished capture: exit 0, a summary naming the simulated backend as
@@ -79,15 +73,15 @@ TEST_F(HarkwellBinaryTest, TwoSourcesGoIntoTheirOwnFilesOrTheirOwnChannels) {
     std::vector<std::string> arguments{
         "--source", "input:simulated-microphone-2", "--source", "output", "--seconds", "2"};
     if (mix) arguments.push_back("--mix");
-    auto process = start(arguments);
-    ASSERT_EQ(process->finish(), 0) << process->err();
+    HarkwellProcess process(directory_, arguments, simulated);
+    ASSERT_EQ(process.finish(), 0) << process.err();
     const struct {
       const char* file;
       double frequency;
     } expected[] = {{"harkwell-capture-input_simulated-microphone-2.wav", 660},
                     {"harkwell-capture-output.wav", 1000}};
     for (int i = 0; i < 2; ++i) {
-      const auto wav = expectCapture(*process, mix ? "harkwell-capture.wav" : expected[i].file,
+      const auto wav = expectCapture(process, mix ? "harkwell-capture.wav" : expected[i].file,
                                      mix ? i : 0, mix ? 2 : 1);
       ASSERT_TRUE(wav.has_value());
       EXPECT_NEAR(double(wav->samples.size()), 32000, mix ? 1600 : 0) << "mix " << mix;
@@ -99,30 +93,30 @@ TEST_F(HarkwellBinaryTest, TwoSourcesGoIntoTheirOwnFilesOrTheirOwnChannels) {
 // At stake: a closed terminal (SIGHUP) ends a capture as Ctrl-C does, and the
 // app's own stop (SIGSTOP … SIGCONT) is no silence of the source.
 TEST_F(HarkwellBinaryTest, AStopAndContinueThenAClosedTerminalLoseNothing) {
-  auto process = start({"--seconds", "0"});
-  ASSERT_TRUE(process->waitForError("Capturing"));
+  HarkwellProcess process(directory_, {"--seconds", "0"}, simulated);
+  ASSERT_TRUE(process.waitForError("Capturing"));
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  process->signal(SIGSTOP);
+  process.signal(SIGSTOP);
   std::this_thread::sleep_for(std::chrono::seconds(4));
-  process->signal(SIGCONT);
+  process.signal(SIGCONT);
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  process->signal(SIGHUP);
-  const auto wav = expectCapture(*process, "harkwell-capture.wav");
+  process.signal(SIGHUP);
+  const auto wav = expectCapture(process, "harkwell-capture.wav");
   ASSERT_TRUE(wav.has_value());
   EXPECT_GT(wav->samples.size(), 8000u);
   EXPECT_TRUE(holdsTone(*wav, 440)) << "the default microphone";
-  EXPECT_EQ(process->err().find("no audio"), std::string::npos) << process->err();
+  EXPECT_EQ(process.err().find("no audio"), std::string::npos) << process.err();
 }
 
 // At stake: a killed capture still leaves the audio so far in a file whose
 // header says how much it holds (libsndfile would read past
 // a header that says 0, so the header is read here itself).
 TEST_F(HarkwellBinaryTest, AKilledCaptureLeavesAFileWhoseHeaderCoversItsAudio) {
-  auto process = start({"--seconds", "0"});
-  ASSERT_TRUE(process->waitForError("Capturing"));
+  HarkwellProcess process(directory_, {"--seconds", "0"}, simulated);
+  ASSERT_TRUE(process.waitForError("Capturing"));
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-  process->signal(SIGKILL);
-  process->finish();
+  process.signal(SIGKILL);
+  process.finish();
   std::uint32_t declared = 0;
   for (const auto& entry : std::filesystem::directory_iterator(directory_)) {
     const std::string bytes = readWholeFile(entry.path());
@@ -143,10 +137,10 @@ TEST_F(HarkwellBinaryTest, AKilledCaptureLeavesAFileWhoseHeaderCoversItsAudio) {
 // what is on disk.
 TEST_F(HarkwellBinaryTest, AFullDiskKeepsTheEarlierFileAndTellsWhatWasSaved) {
   std::ofstream(directory_ / "keep.wav") << "an earlier recording";
-  auto process = start({"--seconds", "3", "--wav", "keep.wav"},
-                       std::string(simulated) + " sh -c 'ulimit -f 100; exec \"$0\" \"$@\"'");
-  EXPECT_EQ(process->finish(), 1) << process->err();
-  const std::string err = process->err();
+  HarkwellProcess process(directory_, {"--seconds", "3", "--wav", "keep.wav"},
+                          std::string(simulated) + " sh -c 'ulimit -f 100; exec \"$0\" \"$@\"'");
+  EXPECT_EQ(process.finish(), 1) << process.err();
+  const std::string err = process.err();
   EXPECT_NE(err.find("cannot write the WAV file"), std::string::npos) << err;
   EXPECT_EQ(readWholeFile(directory_ / "keep.wav"), "an earlier recording");
   std::filesystem::path part;
@@ -196,10 +190,10 @@ TEST_P(HarkwellRefusalTest, ExitsWithTheStatusAndTheReason) {
   if (GetParam().setup != nullptr) {
     ASSERT_EQ(std::system(("cd '" + directory_.string() + "' && " + GetParam().setup).c_str()), 0);
   }
-  auto process = start(GetParam().arguments, GetParam().environment);
-  EXPECT_EQ(process->finish(), GetParam().exitStatus);
-  EXPECT_NE(process->err().find(GetParam().message), std::string::npos) << process->err();
-  EXPECT_EQ(process->err().find("Capturing"), std::string::npos) << process->err();
+  HarkwellProcess process(directory_, GetParam().arguments, GetParam().environment);
+  EXPECT_EQ(process.finish(), GetParam().exitStatus);
+  EXPECT_NE(process.err().find(GetParam().message), std::string::npos) << process.err();
+  EXPECT_EQ(process.err().find("Capturing"), std::string::npos) << process.err();
   EXPECT_FALSE(std::filesystem::exists(directory_ / "harkwell-capture.wav"));
 }
 
