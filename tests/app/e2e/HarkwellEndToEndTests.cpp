@@ -36,9 +36,8 @@ class HarkwellBinaryTest : public ::testing::Test {
   }
 
   // A finished capture: exit 0, a summary naming the simulated backend as
-  // such, and a 16000 Hz
-  // float WAV file that says it holds generated tones and is as long as the
-  // "Wrote" line says.
+  // such, and a 16000 Hz float WAV file that says it holds generated tones and
+  // is as long as the "Wrote" line says.
   std::optional<WavContent> expectCapture(HarkwellProcess& process, const std::string& wavName,
                                           int channel = 0, int channels = 1) {
     EXPECT_EQ(process.finish(), 0) << process.err();

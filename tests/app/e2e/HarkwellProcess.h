@@ -48,36 +48,37 @@ class HarkwellProcess {
   void signal(int signalNumber) { ::kill(pid_, signalNumber); }
   std::string err() const { return readWholeFile(directory_ / "stderr.txt"); }
 
-  // Waits (bounded: a child can only be watched by asking) until standard
-  // error holds `text`.
+  // Waits (bounded) until standard error holds `text`.
   bool waitForError(const std::string& text) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (err().find(text) == std::string::npos) {
-      if (std::chrono::steady_clock::now() > end) return false;
+    return poll(std::chrono::seconds(60), [&] { return err().find(text) != std::string::npos; });
+  }
+
+  // The exit status, or -1 when killed at the deadline.
+  int finish(std::chrono::seconds patience = std::chrono::seconds(60)) {
+    int status = 0;
+    if (pid_ > 0 && !poll(patience, [&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; })) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+      exitStatus_ = -1;
+    } else if (pid_ > 0) {
+      exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    pid_ = -1;
+    return exitStatus_;
+  }
+
+ private:
+  // A child process can only be watched by asking: a short poll, bounded.
+  template <typename Done>
+  static bool poll(std::chrono::seconds patience, Done done) {
+    const auto end = std::chrono::steady_clock::now() + patience;
+    while (!done()) {
+      if (std::chrono::steady_clock::now() >= end) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;
   }
 
-  // The exit status, or -1 when killed at the deadline.
-  int finish(std::chrono::seconds patience = std::chrono::seconds(60)) {
-    if (pid_ < 0) return exitStatus_;
-    int status = 0;
-    const auto end = std::chrono::steady_clock::now() + patience;
-    while (::waitpid(pid_, &status, WNOHANG) != pid_) {
-      if (std::chrono::steady_clock::now() >= end) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, &status, 0);
-        status = -1;
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    pid_ = -1;
-    return exitStatus_ = status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
- private:
   std::filesystem::path directory_;
   pid_t pid_ = -1;
   int exitStatus_ = -1;
