@@ -4,9 +4,57 @@
 #include <cstring>
 #include <vector>
 
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "audio/capture/HostLog.h"
+#include "bridge/BridgeFlutterApi.h"
 #include "platform/coremedia/CMSampleBuffer.h"
+#include "platform/dispatch/DispatchQueue.h"
+#include "tests/support/MessagingTestSupport.h"
 
 namespace harkwell::testing {
+
+// An event sender that records each event and whether it was sent from the
+// queue set with expectEventsOn. Completions are dropped. Any thread.
+class RecordingFlutterApi final : public BridgeFlutterApiProtocol {
+ public:
+  struct Sent {
+    NativeAudioEvent event;
+    bool onExpectedQueue = false;
+  };
+  void onEvent(NativeAudioEvent event, EventCompletion) override {
+    MutexLock lock(mutex_);
+    sent_.push_back({std::move(event), expectedQueue_ && expectedQueue_->isCurrent()});
+  }
+  void expectEventsOn(std::shared_ptr<DispatchQueue> queue) {
+    MutexLock lock(mutex_);
+    expectedQueue_ = std::move(queue);
+  }
+  std::vector<Sent> sent() const {
+    MutexLock lock(mutex_);
+    return sent_;
+  }
+  std::size_t count() const { return sent().size(); }
+
+ private:
+  mutable Mutex mutex_;
+  std::shared_ptr<DispatchQueue> expectedQueue_ GUARDED_BY(mutex_);
+  std::vector<Sent> sent_ GUARDED_BY(mutex_);
+};
+
+// Collects the host's log lines instead of standard output while it lives.
+class RecordedHostLog {
+ public:
+  std::vector<std::string> lines() const { return lines_->values(); }
+
+ private:
+  std::shared_ptr<test::TestRecorder<std::string>> lines_ =
+      std::make_shared<test::TestRecorder<std::string>>();
+  ScopedHostLogSink scope_{
+      [lines = lines_](std::string_view line) { lines->add(std::string(line)); }};
+};
 
 // Decodes an audio sample buffer into one vector of samples (full scale = 1.0)
 // per channel, whatever its sample type and layout. Empty when the buffer has
