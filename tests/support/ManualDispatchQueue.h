@@ -1,13 +1,10 @@
 #pragma once
 
 #include <atomic>
-#include <cstddef>
 #include <deque>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "platform/dispatch/DispatchQueue.h"

@@ -10,22 +10,17 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <string_view>
 #include <thread>
 #include <vector>
 
-#include "bridge/AudioDevice.h"
-#include "bridge/AudioPermission.h"
 #include "bridge/BridgeFlutterApi.h"
 #include "bridge/BridgeFlutterApiCodec.h"
 #include "bridge/BridgeHostApiCodec.h"
 #include "bridge/BridgeHostApiSetup.h"
-#include "bridge/NativeAudioEvent.h"
 #include "platform/dispatch/BackgroundTasks.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/MainRunLoop.h"
 #include "platform/dispatch/Mutex.h"
-#include "platform/dispatch/ThreadSafety.h"
 #include "platform/flutter/FlutterUiSide.h"
 
 // A recording UI side for end-to-end tests: it speaks only encoded bytes, as
@@ -54,17 +49,12 @@ struct UiReply {
   // The payload of a success; throws (so the test fails with the reason) otherwise.
   std::vector<AudioDevice> devices() const {
     std::vector<AudioDevice> devices;
-    const auto* list = successResult().getIf<CodecList>();
-    for (const CodecValue& element : list ? *list : throwFor<CodecList>("no list")) {
-      const auto* device = element.custom<AudioDevice>();
-      devices.push_back(device ? *device : throwFor<AudioDevice>("a non-device"));
+    for (const CodecValue& element : expect(result.getIf<CodecList>())) {
+      devices.push_back(expect(element.custom<AudioDevice>()));
     }
     return devices;
   }
-  AudioPermission permission() const {
-    const auto* permission = successResult().custom<AudioPermission>();
-    return permission ? *permission : throwFor<AudioPermission>("no permission");
-  }
+  AudioPermission permission() const { return expect(result.custom<AudioPermission>()); }
 
   std::string describe() const {
     static constexpr const char* names[] = {"success", "error ", "no reply", "undecodable reply"};
@@ -89,12 +79,9 @@ struct UiReply {
 
  private:
   template <class T>
-  T throwFor(const std::string& what) const {
-    throw std::runtime_error("reply holds " + what + ": " + describe());
-  }
-  const CodecValue& successResult() const {
-    if (!isSuccess()) throwFor<int>("no success");
-    return result;
+  const T& expect(const T* value) const {
+    if (!isSuccess() || !value) throw std::runtime_error("unexpected reply: " + describe());
+    return *value;
   }
 };
 
@@ -104,12 +91,23 @@ struct AudioTally {
   std::size_t samples = 0;
 };
 
+// What the UI side has seen: the replies to each call, the events.
+struct UiRecord {
+  std::vector<std::vector<UiReply>> replies;
+  std::vector<NativeAudioEvent> events;
+  std::map<std::string, AudioTally> tallies;
+  std::size_t count = 0;
+  std::size_t undecodable = 0;
+  bool keepsAudio = true;
+};
+
 // What the driver, its calls and its channel handlers share. Any thread.
-struct UiState {
+class UiState {
+ public:
   explicit UiState(MainLoopMode mode) : mode(mode) {}
 
-  // Waits until `done` (which must not hold `mutex`) holds or `timeout` passes,
-  // pumping the main loop meanwhile when this driver pumps it.
+  // Waits until `done` holds or `timeout` passes, pumping the main loop
+  // meanwhile when this driver pumps it.
   bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!done()) {
@@ -117,50 +115,52 @@ struct UiState {
       if (mode == MainLoopMode::pumpWhileWaiting) {
         MainRunLoop::shared().drainFor(std::chrono::milliseconds(2));
       } else {
-        MutexLock lock(mutex);
-        changed.wait_for(lock, std::chrono::milliseconds(2));
+        MutexLock lock(mutex_);
+        changed_.wait_for(lock, std::chrono::milliseconds(2));
       }
     }
     return true;
   }
+  // Runs `use` on the record under the lock and wakes the waiters.
+  template <class Use>
+  auto with(Use use) {
+    MutexLock lock(mutex_);
+    changed_.notify_all();
+    return use(record_);
+  }
 
   const MainLoopMode mode;
-  Mutex mutex;
-  std::condition_variable_any changed;
-  std::vector<NativeAudioEvent> events GUARDED_BY(mutex);
-  std::map<std::string, AudioTally> tallies GUARDED_BY(mutex);
-  std::size_t count GUARDED_BY(mutex) = 0;
-  std::size_t undecodable GUARDED_BY(mutex) = 0;
-  bool keepsAudio GUARDED_BY(mutex) = true;
+
+ private:
+  Mutex mutex_;
+  std::condition_variable_any changed_;
+  UiRecord record_ GUARDED_BY(mutex_);
 };
 
 // One call sent by the UI; copies share the reply. Any thread.
 class UiCall {
  public:
-  UiCall(std::shared_ptr<UiState> state, std::shared_ptr<std::vector<UiReply>> replies)
-      : state_(std::move(state)), replies_(std::move(replies)) {}
+  UiCall(std::shared_ptr<UiState> state, std::size_t index)
+      : state_(std::move(state)), index_(index) {}
 
   bool answered() const { return replyCount() > 0; }
   // More than one is a fault of the host.
   std::size_t replyCount() const {
-    MutexLock lock(state_->mutex);
-    return replies_->size();
+    return state_->with([&](UiRecord& r) { return r.replies[index_].size(); });
   }
   std::optional<UiReply> wait(std::chrono::milliseconds timeout = uiDriverDeadline) const {
     if (!state_->waitUntil([this] { return answered(); }, timeout)) return std::nullopt;
-    MutexLock lock(state_->mutex);
-    return replies_->front();
+    return state_->with([&](UiRecord& r) { return r.replies[index_].front(); });
   }
   // Throws when no reply comes within the deadline.
   UiReply reply() const {
-    std::optional<UiReply> reply = wait();
-    if (!reply) throw std::runtime_error("no reply from the host within the deadline");
-    return *reply;
+    if (std::optional<UiReply> reply = wait()) return *reply;
+    throw std::runtime_error("no reply from the host within the deadline");
   }
 
  private:
   std::shared_ptr<UiState> state_;
-  std::shared_ptr<std::vector<UiReply>> replies_;
+  std::size_t index_;
 };
 
 // See the top of this file. `ui` must outlive every call made through the driver.
@@ -191,23 +191,21 @@ class UiDriver {
   }
 
   UiCall call(std::string_view operation, const CodecValue& message) {
-    auto replies = std::make_shared<std::vector<UiReply>>();
-    ui_.sendToHost(BridgeHostApiSetup::channelName(operation),
-                   BridgeHostApiCodec::shared().encode(message),
-                   [state = state_, replies](std::optional<std::vector<std::uint8_t>> bytes) {
-                     UiReply decoded = UiReply::fromBytes(bytes);
-                     MutexLock lock(state->mutex);
-                     replies->push_back(std::move(decoded));
-                     state->changed.notify_all();
-                   });
-    return UiCall(state_, std::move(replies));
+    const std::size_t index = state_->with([](UiRecord& r) {
+      r.replies.emplace_back();
+      return r.replies.size() - 1;
+    });
+    ui_.sendToHost(
+        BridgeHostApiSetup::channelName(operation), BridgeHostApiCodec::shared().encode(message),
+        [state = state_, index](std::optional<std::vector<std::uint8_t>> bytes) {
+          UiReply reply = UiReply::fromBytes(bytes);
+          state->with([&](UiRecord& r) { r.replies[index].push_back(std::move(reply)); });
+        });
+    return UiCall(state_, index);
   }
 
   // The events kept so far in arrival order; audio data only while kept.
-  std::vector<NativeAudioEvent> events() const {
-    MutexLock lock(state_->mutex);
-    return state_->events;
-  }
+  std::vector<NativeAudioEvent> events() const { return read(&UiRecord::events); }
   std::vector<NativeAudioEvent> deviceEvents() const {
     std::vector<NativeAudioEvent> selected;
     for (NativeAudioEvent& event : events()) {
@@ -222,30 +220,19 @@ class UiDriver {
     return texts;
   }
   // Every event that arrived, kept or not.
-  std::size_t eventCount() const {
-    MutexLock lock(state_->mutex);
-    return state_->count;
-  }
+  std::size_t eventCount() const { return read(&UiRecord::count); }
   AudioTally audioTally(const std::string& id) const {
-    MutexLock lock(state_->mutex);
-    auto found = state_->tallies.find(id);
-    return found == state_->tallies.end() ? AudioTally{} : found->second;
+    return state_->with([&](UiRecord& r) { return r.tallies[id]; });
   }
   // Messages on the event channel that are not [NativeAudioEvent].
-  std::size_t undecodableEventCount() const {
-    MutexLock lock(state_->mutex);
-    return state_->undecodable;
-  }
+  std::size_t undecodableEventCount() const { return read(&UiRecord::undecodable); }
   void clearEvents() {
-    MutexLock lock(state_->mutex);
-    state_->events.clear();
-    state_->tallies.clear();
-    state_->count = state_->undecodable = 0;
+    state_->with(
+        [](UiRecord& r) { r.events.clear(), r.tallies.clear(), r.count = r.undecodable = 0; });
   }
   // Long runs only tally audio data instead of keeping it.
   void setKeepsAudioData(bool keeps) {
-    MutexLock lock(state_->mutex);
-    state_->keepsAudio = keeps;
+    state_->with([&](UiRecord& r) { r.keepsAudio = keeps; });
   }
 
   bool waitUntil(const std::function<bool()>& done,
@@ -296,6 +283,10 @@ class UiDriver {
   }
 
  private:
+  template <class T>
+  T read(T UiRecord::*field) const {
+    return state_->with([&](UiRecord& r) { return r.*field; });
+  }
   static CodecValue typeArgument(AudioDeviceType type) {
     return CodecList{CodecValue(static_cast<std::int32_t>(type))};
   }
@@ -304,19 +295,17 @@ class UiDriver {
     CodecDecodeResult decoded = BridgeFlutterApiCodec::shared().decode(message);
     const auto* list = decoded.ok() ? decoded.value->getIf<CodecList>() : nullptr;
     const auto* event = list && list->size() == 1 ? (*list)[0].custom<NativeAudioEvent>() : nullptr;
-    MutexLock lock(state.mutex);
-    ++state.count;
-    state.changed.notify_all();
-    if (!event) {
-      ++state.undecodable;
-    } else if (event->eventType != NativeAudioEventType::deviceAudioData) {
-      state.events.push_back(*event);
-    } else {
-      AudioTally& tally = state.tallies[event->id];
-      ++tally.events;
-      tally.samples += event->audioData ? event->audioData->size() : 0;
-      if (state.keepsAudio) state.events.push_back(*event);
-    }
+    state.with([&](UiRecord& r) {
+      ++r.count;
+      if (!event) return void(++r.undecodable);
+      if (event->eventType == NativeAudioEventType::deviceAudioData) {
+        AudioTally& tally = r.tallies[event->id];
+        ++tally.events;
+        tally.samples += event->audioData ? event->audioData->size() : 0;
+        if (!r.keepsAudio) return;
+      }
+      r.events.push_back(*event);
+    });
   }
 
   // Runs what the main queue holds (or waits out a pass of the thread that
@@ -335,10 +324,7 @@ class UiDriver {
   template <class Start>
   bool passed(Start start, std::chrono::milliseconds timeout) {
     auto done = std::make_shared<std::atomic<bool>>(false);
-    start([done, state = state_] {
-      *done = true;
-      state->changed.notify_all();
-    });
+    start([done, state = state_] { state->with([&](UiRecord&) { *done = true; }); });
     return waitUntil([&] { return done->load(); }, timeout);
   }
 

@@ -138,7 +138,7 @@ TEST_F(CaptureControllerTest, AReplacedStreamsAudioStopsArriving) {
   ASSERT_EQ(deliverAudio(), 2u);
   first.reset();
   EXPECT_EQ(deliverAudio(), 1u);
-  EXPECT_EQ(api_->count(), 5u);  // each deviceStart ahead of its first block
+  EXPECT_EQ(api_->sent().size(), 5u);  // each deviceStart ahead of its first block
   backend_->releaseStreamStartCompletions();
   EXPECT_TRUE(second->isRunning());
 }
@@ -153,9 +153,9 @@ TEST_F(CaptureControllerTest, AMicrophonesDestructionDropsBuffersInFlight) {
     for (int i = 0; i < 50; ++i) backend_->deliverToMicrophone(kMic, buffer(ramp(16)));
   });
   controller.reset();
-  const std::size_t sentAtDestruction = api_->count();
+  const std::size_t sentAtDestruction = api_->sent().size();
   deliverer.join();
-  EXPECT_EQ(api_->count(), sentAtDestruction);
+  EXPECT_EQ(api_->sent().size(), sentAtDestruction);
   EXPECT_EQ(backend_->runningMicrophoneCount() + backend_->openMicrophoneCount(), 0u);
 }
 

@@ -23,75 +23,62 @@ class BridgeApiRegistryTest : public BridgeApiTest {
   }
 };
 
-// How a capture ends without an unlisten, and the reason its deviceStop carries.
-struct EndByItself {
-  const char* name;
-  AudioDeviceType type;
-  std::function<void(SimulatedCaptureBackend&)> before;  // before the listen
-  std::function<void(SimulatedCaptureBackend&)> after;   // once it runs
-  const char* reason;
-};
-
-class BridgeApiEndByItselfTest : public BridgeApiRegistryTest,
-                                 public ::testing::WithParamInterface<EndByItself> {
- protected:
-  std::size_t running() {
-    return backend().runningMicrophoneCount() + backend().runningStreamCount();
-  }
-};
-
-// At stake: every end is told once, as a deviceStop with the reason; the entry
-// is stopped, so a fresh listen starts anew and an unlisten stops it as usual.
-// A listen while capturing changes nothing.
-TEST_P(BridgeApiEndByItselfTest, TellsTheEndOnceAndAFreshListenStartsAnew) {
-  const EndByItself& end = GetParam();
-  const bool input = end.type == AudioDeviceType::input;
-  const AudioDevice device = input ? microphone("mic-1") : display("1");
-  const std::string source = input ? " input mic-1" : " output 1";
-  const std::string start = "deviceStart" + source, stop = "deviceStop" + source;
-  const std::string ended = stop + " error=" + end.reason;
-  if (end.before) end.before(backend());
-  expectNullSuccess(ui().listen(device));
-  ASSERT_TRUE(ui().waitForDeviceEvents(1));
-  if (end.after) {
-    expectNullSuccess(ui().listen(device));
-    end.after(backend());
-  }
-  ASSERT_TRUE(ui().waitForDeviceEvents(2));
-  ASSERT_TRUE(ui().settle());
-  EXPECT_THAT(ui().deviceEventTexts(), ElementsAre(start, ended));
-  EXPECT_EQ(running(), 0u);
-
-  expectNullSuccess(ui().listen(device));
-  ASSERT_TRUE(ui().waitForDeviceEvents(3));
-  EXPECT_EQ(running(), 1u);
-  expectNullSuccess(ui().unlisten(device));
-  ASSERT_TRUE(ui().settle());
-  EXPECT_THAT(ui().deviceEventTexts(), ElementsAre(start, ended, start, stop));
-  EXPECT_EQ(running(), 0u);
-}
-
 NSError failure(CaptureErrorCode code, const char* text) {
   return makeCaptureError(code, text);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ends, BridgeApiEndByItselfTest,
-    ::testing::Values(
-        EndByItself{"MicrophoneInterrupted", AudioDeviceType::input, nullptr,
-                    [](auto& b) { b.stopMicrophoneCaptures("mic-1"); }, "The microphone stopped"},
-        EndByItself{"StreamError", AudioDeviceType::output, nullptr,
-                    [](auto& b) {
-                      b.stopStreamsWithError(
-                          1, failure(CaptureErrorCode::stoppedUnexpectedly, "The stream broke"));
-                    },
-                    "The stream broke"},
-        EndByItself{"StartRefusedAfterDeviceStart", AudioDeviceType::output,
-                    [](auto& b) {
-                      b.failNextStreamStart(failure(CaptureErrorCode::startFailed, "Not now"));
-                    },
-                    nullptr, "Not now"}),
-    [](const auto& info) { return std::string(info.param.name); });
+// At stake: every end is told once, as a deviceStop with the reason; the entry
+// is stopped, so a fresh listen starts anew and an unlisten stops it as usual.
+// A listen while capturing changes nothing.
+TEST_F(BridgeApiRegistryTest, AnEndByItselfIsToldOnceAndAFreshListenStartsAnew) {
+  using Act = std::function<void(SimulatedCaptureBackend&)>;
+  const struct {
+    bool input;
+    Act before, after;  // before the listen; once it runs
+    const char* reason;
+  } ends[] = {
+      {true, nullptr, [](auto& b) { b.stopMicrophoneCaptures("mic-1"); }, "The microphone stopped"},
+      {false, nullptr,
+       [](auto& b) {
+         b.stopStreamsWithError(1, failure(CaptureErrorCode::stoppedUnexpectedly, "It broke"));
+       },
+       "It broke"},
+      {false,
+       [](auto& b) { b.failNextStreamStart(failure(CaptureErrorCode::startFailed, "Not now")); },
+       nullptr, "Not now"},
+  };
+  for (const auto& end : ends) {
+    SCOPED_TRACE(end.reason);
+    ui().clearEvents();
+    const AudioDevice device = end.input ? microphone("mic-1") : display("1");
+    const std::string source = end.input ? " input mic-1" : " output 1";
+    const std::string start = "deviceStart" + source, stop = "deviceStop" + source;
+    const std::string ended = stop + " error=" + end.reason;
+    auto running = [&] {
+      return backend().runningMicrophoneCount() + backend().runningStreamCount();
+    };
+    if (end.before) end.before(backend());
+    expectNullSuccess(ui().listen(device));
+    ASSERT_TRUE(ui().waitForDeviceEvents(1));
+    if (end.after) {
+      expectNullSuccess(ui().listen(device));
+      end.after(backend());
+    }
+    ASSERT_TRUE(ui().waitForDeviceEvents(2));
+    ASSERT_TRUE(ui().settle());
+    EXPECT_THAT(ui().deviceEventTexts(), ElementsAre(start, ended));
+    EXPECT_EQ(running(), 0u);
+
+    expectNullSuccess(ui().listen(device));
+    ASSERT_TRUE(ui().waitForDeviceEvents(3));
+    EXPECT_EQ(running(), 1u);
+    expectNullSuccess(ui().unlisten(device));
+    ASSERT_TRUE(ui().settle());
+    EXPECT_THAT(ui().deviceEventTexts(), ElementsAre(start, ended, start, stop));
+    EXPECT_EQ(running(), 0u);
+    expectNullSuccess(ui().unlisten(device));  // removes the entry: the next case starts afresh
+  }
+}
 
 // At stake: an unlisten while a display listen waits for the display list
 // cancels that start: the UI hears nothing of it, nothing is opened, and a later
