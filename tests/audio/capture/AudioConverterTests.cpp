@@ -152,10 +152,10 @@ TEST_F(AudioConverterStreamTest, ARejectedBufferDoesNotBreakTheStream) {
 // also ends the stream before it.
 TEST_F(AudioConverterStreamTest, ARateChangeStartsANewStream) {
   feed(48000, {1000});
-  const auto fresh = AudioConverter().convert(ramp(44100, 441));
-  EXPECT_EQ(converter_.convert(ramp(44100, 441)), fresh);
+  const auto fresh = AudioConverter().convert(ramp(44100, 1000));
+  EXPECT_EQ(converter_.convert(ramp(44100, 1000)), fresh);
   EXPECT_EQ(converter_.convert(ramp(16000, 3)), (std::vector<float>{0, 1, 2}));
-  EXPECT_EQ(converter_.convert(ramp(44100, 441)), fresh);
+  EXPECT_EQ(converter_.convert(ramp(44100, 1000)), fresh);
 }
 
 struct MalformedCase {
