@@ -120,6 +120,17 @@ TEST_F(BridgeApiRegistryTest, ARefusedStreamStopStillEndsTheCapture) {
   EXPECT_THAT(logLines(), ElementsAre("stream start", "stream stop"));
 }
 
+// At stake: an end whose news reaches the main thread after an unlisten
+// stopped the capture is not told a second time.
+TEST_F(BridgeApiRegistryTest, AnEndOvertakenByAnUnlistenIsNotToldAgain) {
+  expectNullSuccess(ui().listen(display("1")));
+  ASSERT_TRUE(ui().waitForDeviceEvents(1));
+  backend().stopStreamsWithError(1, failure(CaptureErrorCode::stoppedUnexpectedly, "It broke"));
+  api_->unlisten(display("1"));  // the test's thread is the main thread
+  ASSERT_TRUE(ui().settle());
+  EXPECT_THAT(ui().deviceEventTexts(), ElementsAre("deviceStart output 1", "deviceStop output 1"));
+}
+
 // At stake: with the main thread busy, a display capture's audio never
 // reaches the UI ahead of its deviceStart.
 TEST_F(BridgeApiRegistryTest, AudioNeverOvertakesDeviceStartWhileTheMainThreadIsBusy) {
