@@ -1,0 +1,140 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/capture/CaptureBackend.h"
+#include "platform/dispatch/DispatchQueue.h"
+#include "tests/support/CaptureTestHelpers.h"
+
+namespace harkwell::contract {
+
+using namespace std::chrono_literals;
+
+// A backend under the contract, with the means to take its devices (and its
+// server, where it has one) away. Each test binary defines makeTarget(); its
+// destructor puts back whatever the test took away.
+struct Target {
+  virtual ~Target() = default;
+  std::shared_ptr<CaptureBackend> backend;
+  std::string microphoneID;
+  std::uint32_t displayID = 0;
+  double shortestBufferSeconds = 0;  // the least audio one microphone buffer holds
+  virtual void removeMicrophone() = 0;
+  virtual void removeDisplay() = 0;
+  // Kills the sound server; false for a backend without one.
+  virtual bool killServer() { return false; }
+};
+// Null skips the suite (no server to run against).
+std::unique_ptr<Target> makeTarget();
+
+// Delivered buffers: per-channel samples, the last stream description and the
+// shortest buffer. Written on the delivery queue, read by the test thread.
+class Collector {
+ public:
+  struct Seen {
+    size_t buffers = 0, shortest = SIZE_MAX;
+    std::vector<std::vector<double>> channels;
+    std::optional<AudioStreamBasicDescription> asbd;
+  };
+  void add(const CMSampleBufferRef& buffer) {
+    auto decoded = testing::decodeChannels(buffer);
+    std::lock_guard lock(mutex_);
+    ++seen_.buffers;
+    if (const auto* asbd = CMAudioFormatDescriptionGetStreamBasicDescription(
+            CMSampleBufferGetFormatDescription(buffer)))
+      seen_.asbd = *asbd;
+    seen_.shortest = std::min<size_t>(seen_.shortest, CMSampleBufferGetNumSamples(buffer));
+    seen_.channels.resize(std::max(seen_.channels.size(), decoded.size()));
+    for (size_t c = 0; c < decoded.size(); ++c)
+      seen_.channels[c].insert(seen_.channels[c].end(), decoded[c].begin(), decoded[c].end());
+    changed_.notify_all();
+  }
+  // Waits until `frames` frames arrived in all; false at the timeout.
+  bool waitForFrames(size_t frames, std::chrono::milliseconds timeout = 3s) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] {
+      return !seen_.channels.empty() && seen_.channels[0].size() >= frames;
+    });
+  }
+  Seen seen() const {
+    std::lock_guard lock(mutex_);
+    return seen_;
+  }
+  size_t buffers() const { return seen().buffers; }
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  Seen seen_;
+};
+
+// Counts a capture's stopped reports and keeps the first.
+struct StopReports {
+  std::shared_ptr<std::atomic<int>> count = std::make_shared<std::atomic<int>>(0);
+  std::shared_ptr<std::promise<NSError>> first = std::make_shared<std::promise<NSError>>();
+  std::future<NSError> firstReport = first->get_future();
+  StreamStoppedHandler handler() const {
+    return [count = count, first = first](NSError error) {
+      if (count->fetch_add(1) == 0) first->set_value(std::move(error));
+    };
+  }
+};
+
+// Runs a test against makeTarget()'s backend; the helpers start captures
+// whose buffers go to a Collector and whose end reports go to StopReports.
+class ContractTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    target_ = makeTarget();
+    if (!target_) GTEST_SKIP() << "no private sound server: run scripts/test";
+  }
+  std::unique_ptr<MicrophoneCapture> startMicrophone(Collector& collector, StopReports& stops) {
+    auto capture = target_->backend->openMicrophone(target_->microphoneID);
+    capture->setOutput({}, queue_, [&collector](CMSampleBufferRef b) { collector.add(b); });
+    capture->setStoppedHandler(stops.handler());
+    EXPECT_FALSE(capture->startRunning());
+    return capture;
+  }
+  // The stream and what its start answered.
+  std::pair<std::unique_ptr<DisplayStream>, std::optional<NSError>> startDisplay(
+      Collector& collector, StopReports& stops, std::uint32_t displayID) {
+    auto stream = target_->backend->openDisplayStream(displayID, DisplayStreamSettings{true, 0},
+                                                      stops.handler());
+    stream->addOutput(DisplayOutputKind::audio, queue_,
+                      [&collector](CMSampleBufferRef b) { collector.add(b); });
+    auto error = await([&](CaptureCompletion done) { stream->startCapture(std::move(done)); });
+    return {std::move(stream), std::move(error)};
+  }
+  // Runs `call` with a completion and waits for it (bounded).
+  template <class Call>
+  std::optional<NSError> await(Call call) {
+    auto answer = std::make_shared<std::promise<std::optional<NSError>>>();
+    auto future = answer->get_future();
+    call([answer](std::optional<NSError> error) { answer->set_value(std::move(error)); });
+    if (future.wait_for(6s) == std::future_status::ready) return future.get();
+    ADD_FAILURE() << "no completion";
+    return makeCaptureError(CaptureErrorCode::startFailed, "timeout");
+  }
+  // Runs what the delivery queue holds, then waits a few buffer periods, and again.
+  void drain() {
+    queue_->sync([] {});
+    std::this_thread::sleep_for(100ms);
+    queue_->sync([] {});
+  }
+
+  std::unique_ptr<Target> target_;
+  std::shared_ptr<DispatchQueue> queue_ = DispatchQueue::makeSerial("contract");
+};
+
+}  // namespace harkwell::contract

@@ -1,0 +1,66 @@
+#include "backends/simulated/SimulatedCaptureBackend.h"
+
+#include "tests/backends/contract/CaptureBackendContract.h"
+
+namespace harkwell {
+
+namespace contract {
+// The paced backend: its devices play in real time; they are taken away
+// through its device controls.
+std::unique_ptr<Target> makeTarget() {
+  struct Simulated final : Target {
+    std::shared_ptr<SimulatedCaptureBackend> simulated = SimulatedCaptureBackend::makePaced();
+    Simulated() {
+      backend = simulated;
+      microphoneID = SimulatedCaptureBackend::kMicrophoneID;
+      displayID = SimulatedCaptureBackend::kDisplayID;
+      shortestBufferSeconds = 0.01;
+    }
+    void removeMicrophone() override { simulated->removeMicrophone(microphoneID); }
+    void removeDisplay() override { simulated->removeDisplay(displayID); }
+  };
+  return std::make_unique<Simulated>();
+}
+
+namespace {
+
+// At stake: a caller waiting for an access answer or a display query would
+// wait forever if a backend that goes away with them pending dropped them.
+TEST(SimulatedCaptureBackendTest, PendingQuestionsAreAnsweredWithARefusalWhenTheBackendGoesAway) {
+  auto backend = SimulatedCaptureBackend::makeManual();
+  backend->setAccessAnswer(SimulatedCaptureBackend::AccessAnswer::pending);
+  backend->setShareableContentPending(true);
+  std::vector<bool> granted;
+  std::vector<ShareableContentAnswer> answers;
+  backend->requestMicrophoneAccess([&](bool g) { granted.push_back(g); });
+  backend->getShareableContent([&](ShareableContentAnswer a) { answers.push_back(a); });
+  EXPECT_TRUE(granted.empty() && answers.empty());
+  backend.reset();
+  EXPECT_EQ(granted, std::vector<bool>{false});
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_TRUE(answers[0].error);
+}
+
+// At stake: captures destroyed while the pacer posts their buffers leave no
+// capture or paced source behind (the sanitizers watch the handlers' captures).
+using SimulatedPacedTest = ContractTest;
+
+TEST_F(SimulatedPacedTest, CapturesDestroyedWhileBuffersFlowLeaveNothingBehind) {
+  for (const char* id :
+       {SimulatedCaptureBackend::kMicrophoneID, SimulatedCaptureBackend::kHeadsetID}) {
+    target_->microphoneID = id;
+    Collector audio, displayAudio;
+    StopReports stops;
+    auto microphone = startMicrophone(audio, stops);
+    auto [display, error] = startDisplay(displayAudio, stops, target_->displayID);
+    display->addOutput(DisplayOutputKind::screen, queue_,
+                       [&audio](CMSampleBufferRef b) { audio.add(b); });
+    ASSERT_TRUE(audio.waitForFrames(1) && displayAudio.waitForFrames(1));
+  }
+  auto& simulated = static_cast<SimulatedCaptureBackend&>(*target_->backend);
+  EXPECT_EQ(simulated.openMicrophoneCount() + simulated.openStreamCount(), 0u);
+}
+
+}  // namespace
+}  // namespace contract
+}  // namespace harkwell
