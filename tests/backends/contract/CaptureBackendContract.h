@@ -2,19 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
 #include <condition_variable>
 #include <future>
-#include <memory>
 #include <mutex>
-#include <optional>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "platform/capture/CaptureBackend.h"
-#include "platform/dispatch/DispatchQueue.h"
 #include "tests/support/CaptureTestHelpers.h"
 
 namespace harkwell::contract {
@@ -22,8 +15,8 @@ namespace harkwell::contract {
 using namespace std::chrono_literals;
 
 // A backend under the contract, with the means to take its devices (and its
-// server, where it has one) away. Each test binary defines makeTarget(); its
-// destructor puts back whatever the test took away.
+// server, where it has one) away. Each test binary defines makeTarget(); the
+// target's destructor puts back whatever a test took away.
 struct Target {
   virtual ~Target() = default;
   std::shared_ptr<CaptureBackend> backend;
@@ -51,9 +44,8 @@ class Collector {
     auto decoded = testing::decodeChannels(buffer);
     std::lock_guard lock(mutex_);
     ++seen_.buffers;
-    if (const auto* asbd = CMAudioFormatDescriptionGetStreamBasicDescription(
-            CMSampleBufferGetFormatDescription(buffer)))
-      seen_.asbd = *asbd;
+    seen_.asbd = *CMAudioFormatDescriptionGetStreamBasicDescription(
+        CMSampleBufferGetFormatDescription(buffer));
     seen_.shortest = std::min<size_t>(seen_.shortest, CMSampleBufferGetNumSamples(buffer));
     seen_.channels.resize(std::max(seen_.channels.size(), decoded.size()));
     for (size_t c = 0; c < decoded.size(); ++c)
@@ -61,11 +53,10 @@ class Collector {
     changed_.notify_all();
   }
   // Waits until `frames` frames arrived in all; false at the timeout.
-  bool waitForFrames(size_t frames, std::chrono::milliseconds timeout = 3s) {
+  bool waitForFrames(size_t frames) {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] {
-      return !seen_.channels.empty() && seen_.channels[0].size() >= frames;
-    });
+    return changed_.wait_for(
+        lock, 3s, [&] { return !seen_.channels.empty() && seen_.channels[0].size() >= frames; });
   }
   Seen seen() const {
     std::lock_guard lock(mutex_);
@@ -79,14 +70,14 @@ class Collector {
   Seen seen_;
 };
 
-// Counts a capture's stopped reports and keeps the first.
+// Counts a capture's stopped reports and keeps the first. Outlives the capture.
 struct StopReports {
-  std::shared_ptr<std::atomic<int>> count = std::make_shared<std::atomic<int>>(0);
-  std::shared_ptr<std::promise<NSError>> first = std::make_shared<std::promise<NSError>>();
-  std::future<NSError> firstReport = first->get_future();
-  StreamStoppedHandler handler() const {
-    return [count = count, first = first](NSError error) {
-      if (count->fetch_add(1) == 0) first->set_value(std::move(error));
+  std::atomic<int> count{0};
+  std::promise<NSError> first;
+  std::future<NSError> firstReport = first.get_future();
+  StreamStoppedHandler handler() {
+    return [this](NSError error) {
+      if (count++ == 0) first.set_value(std::move(error));
     };
   }
 };
@@ -96,8 +87,7 @@ struct StopReports {
 class ContractTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    target_ = makeTarget();
-    if (!target_) GTEST_SKIP() << "no private sound server: run scripts/test";
+    if (!(target_ = makeTarget())) GTEST_SKIP() << "no private sound server: run scripts/test";
   }
   std::unique_ptr<MicrophoneCapture> startMicrophone(Collector& collector, StopReports& stops) {
     auto capture = target_->backend->openMicrophone(target_->microphoneID);
@@ -109,22 +99,19 @@ class ContractTest : public ::testing::Test {
   // The stream and what its start answered.
   std::pair<std::unique_ptr<DisplayStream>, std::optional<NSError>> startDisplay(
       Collector& collector, StopReports& stops, std::uint32_t displayID) {
-    auto stream = target_->backend->openDisplayStream(displayID, DisplayStreamSettings{true, 0},
-                                                      stops.handler());
+    auto stream = target_->backend->openDisplayStream(displayID, {true, 0}, stops.handler());
     stream->addOutput(DisplayOutputKind::audio, queue_,
                       [&collector](CMSampleBufferRef b) { collector.add(b); });
     auto error = await([&](CaptureCompletion done) { stream->startCapture(std::move(done)); });
     return {std::move(stream), std::move(error)};
   }
   // Runs `call` with a completion and waits for it (bounded).
-  template <class Call>
-  std::optional<NSError> await(Call call) {
+  std::optional<NSError> await(const std::function<void(CaptureCompletion)>& call) {
     auto answer = std::make_shared<std::promise<std::optional<NSError>>>();
     auto future = answer->get_future();
     call([answer](std::optional<NSError> error) { answer->set_value(std::move(error)); });
     if (future.wait_for(6s) == std::future_status::ready) return future.get();
-    ADD_FAILURE() << "no completion";
-    return makeCaptureError(CaptureErrorCode::startFailed, "timeout");
+    return makeCaptureError(CaptureErrorCode::startFailed, "no completion within 6 s");
   }
   // Runs what the delivery queue holds, then waits a few buffer periods, and again.
   void drain() {

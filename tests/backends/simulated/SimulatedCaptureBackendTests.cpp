@@ -41,26 +41,6 @@ TEST(SimulatedCaptureBackendTest, PendingQuestionsAreAnsweredWithARefusalWhenThe
   EXPECT_TRUE(answers[0].error);
 }
 
-// At stake: captures destroyed while the pacer posts their buffers leave no
-// capture or paced source behind (the sanitizers watch the handlers' captures).
-using SimulatedPacedTest = ContractTest;
-
-TEST_F(SimulatedPacedTest, CapturesDestroyedWhileBuffersFlowLeaveNothingBehind) {
-  for (const char* id :
-       {SimulatedCaptureBackend::kMicrophoneID, SimulatedCaptureBackend::kHeadsetID}) {
-    target_->microphoneID = id;
-    Collector audio, displayAudio;
-    StopReports stops;
-    auto microphone = startMicrophone(audio, stops);
-    auto [display, error] = startDisplay(displayAudio, stops, target_->displayID);
-    display->addOutput(DisplayOutputKind::screen, queue_,
-                       [&audio](CMSampleBufferRef b) { audio.add(b); });
-    ASSERT_TRUE(audio.waitForFrames(1) && displayAudio.waitForFrames(1));
-  }
-  auto& simulated = static_cast<SimulatedCaptureBackend&>(*target_->backend);
-  EXPECT_EQ(simulated.openMicrophoneCount() + simulated.openStreamCount(), 0u);
-}
-
 }  // namespace
 }  // namespace contract
 }  // namespace harkwell
