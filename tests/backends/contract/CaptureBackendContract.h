@@ -23,8 +23,7 @@ struct Target {
   std::string microphoneID;
   std::uint32_t displayID = 0;
   double shortestBufferSeconds = 0;  // the least audio one microphone buffer holds
-  virtual void removeMicrophone() = 0;
-  virtual void removeDisplay() = 0;
+  virtual void removeDevices() = 0;  // the microphone and the display
   // Kills the sound server; false for a backend without one.
   virtual bool killServer() { return false; }
 };

@@ -1,28 +1,89 @@
 #include "backends/pulse/PulseCaptureBackend.h"
 
-#include "tests/backends/pulse/PulseBackendFixture.h"
+#include <cmath>
 
-namespace harkwell {
+#include "backends/pulse/PulseDeviceList.h"
+#include "platform/dispatch/BackgroundTasks.h"
+#include "tests/backends/contract/CaptureBackendContract.h"
 
-std::unique_ptr<contract::Target> contract::makeTarget() {
-  for (const char* name :
-       {"HARKWELL_PULSE_TEST_SERVER", "HARKWELL_PULSE_TEST_RUNTIME", "HARKWELL_PULSE_TEST_SCRIPT"})
-    if (!std::getenv(name)) return nullptr;
-  auto target = std::make_unique<pulse_test::PulseTarget>();
-  EXPECT_NE(target->pulse, nullptr) << "the private sound server does not answer";
-  return target->pulse ? std::move(target) : nullptr;
+namespace harkwell::pulse_test {
+namespace {
+
+using namespace std::chrono_literals;
+using contract::Collector;
+
+// Runs a shell command against the private server that scripts/pulse-test-server
+// started for this run: its KEY=VALUE lines are in the environment.
+bool shell(const std::string& command) {
+  return std::system(("unset DBUS_SESSION_BUS_ADDRESS; (" + command + ") >/dev/null").c_str()) == 0;
+}
+// Signals the pulse server process (pulseaudio, or pipewire-pulse).
+bool signalServer(const std::string& sig) {
+  return shell("kill -" + sig + " \"$(cat \"$HARKWELL_PULSE_TEST_PID_FILE\")\"");
+}
+// Restarts the server process with its devices (restart), or reloads missing
+// devices and resets the defaults (reset).
+bool serverScript(const std::string& command) {
+  return shell("\"$HARKWELL_PULSE_TEST_SCRIPT\" " + command);
+}
+// Plays a one-second 1 kHz tone at half scale into `sink`; returns when it
+// has been played (paplay is clocked in real time).
+void playTone(const std::string& sink) {
+  shell(
+      "f=\"$HARKWELL_PULSE_TEST_RUNTIME/tone-1k.wav\"; test -f \"$f\" || sox -n -r 48000 -c 2 "
+      "-b 16 \"$f\" synth 1.0 sine 1000 vol 0.5; paplay --latency-msec=100 -d " +
+      sink + " \"$f\"");
 }
 
-namespace pulse_test {
-namespace {
+// A backend on the private server. It leaves the server as it found it:
+// resumed, its devices loaded and the defaults reset.
+struct PulseTarget final : contract::Target {
+  std::shared_ptr<PulseCaptureBackend> pulse = PulseCaptureBackend::create();
+  bool killed = false;
+  PulseTarget() {
+    backend = pulse;
+    microphoneID = "test_mic";
+    displayID = displayIdForSinkName("test_speakers");
+    shortestBufferSeconds = 0.02;  // a fragment, although the monitor hands over less
+  }
+  ~PulseTarget() override {
+    signalServer("CONT");
+    // The backend goes first: its streams and context belong to this server.
+    backend.reset();
+    pulse.reset();
+    BackgroundTasks::waitIdle();
+    if (killed || !serverScript("reset")) serverScript("restart");
+  }
+  // Unloads the modules that created the speakers and the microphone.
+  void removeDevices() override {
+    for (const std::string name : {"test_speakers", "test_mic"})
+      shell("pactl unload-module $(pactl list short modules | grep -m1 -E '(sink|source)_name=" +
+            name + "( |$)' | cut -f1)");
+  }
+  bool killServer() override { return killed = signalServer("KILL"); }
+};
+
+// The share of the samples louder than 0.1 that continue a sine of `cycles`
+// per sample (s[i-1] + s[i+1] == 2 cos(2 pi cycles) s[i]); their peak goes to `peak`.
+double sineShare(const std::vector<double>& samples, double cycles, double* peak) {
+  size_t loud = 0, onSine = 0;
+  *peak = 0;
+  for (size_t i = 1; i + 1 < samples.size(); ++i) {
+    *peak = std::max(*peak, std::fabs(samples[i]));
+    if (std::fabs(samples[i]) < 0.1) continue;
+    ++loud;
+    onSine += std::fabs(samples[i - 1] + samples[i + 1] -
+                        2 * std::cos(2 * M_PI * cycles) * samples[i]) < 0.01;
+  }
+  return loud ? static_cast<double>(onSine) / loud : 0;
+}
 
 const std::string microphoneType = "AVCaptureDeviceTypeMicrophone";
 
 // Facts of the PulseAudio backend beyond the contract.
 class PulseBackendTest : public contract::ContractTest {
  protected:
-  PulseTarget& target() { return static_cast<PulseTarget&>(*target_); }
-  PulseCaptureBackend& backend() { return *target().pulse; }
+  PulseCaptureBackend& backend() { return *static_cast<PulseTarget&>(*target_).pulse; }
   ShareableContentAnswer content() {
     ShareableContentAnswer answer;
     backend().getShareableContent([&](ShareableContentAnswer a) { answer = std::move(a); });
@@ -34,13 +95,14 @@ class PulseBackendTest : public contract::ContractTest {
     call();
     EXPECT_LT(std::chrono::steady_clock::now() - at, 4500ms);
   }
-  contract::StopReports stops_, ignored_;
+  contract::StopReports stops_;
 };
 
 // At stake: a monitor offered as a microphone records the speakers; an id
-// that changes with the server's lifetime breaks a remembered choice; a backend
-// that does not notice its server came back stays deaf.
-TEST_F(PulseBackendTest, MonitorsAreNoMicrophonesAndIdsSurviveAServerRestart) {
+// that changes with the server's lifetime breaks a remembered choice; a frozen
+// or dead server must neither hang the host nor leave a capture that silently
+// delivers nothing; a backend that does not notice its server came back stays deaf.
+TEST_F(PulseBackendTest, MonitorsAreNoMicrophonesAndServerFaultsCostOnlyTheirDeadline) {
   const auto microphones = backend().microphones(microphoneType);
   ASSERT_FALSE(microphones.empty());
   EXPECT_EQ(microphones[0], (MicrophoneInfo{"test_mic", "Test_Microphone"}));
@@ -49,55 +111,49 @@ TEST_F(PulseBackendTest, MonitorsAreNoMicrophonesAndIdsSurviveAServerRestart) {
   EXPECT_TRUE(backend().microphones("AVCaptureDeviceTypeExternal").empty());
   EXPECT_THROW(backend().openMicrophone("test_speakers.monitor"), NSError);
   const auto before = content().displays;
-  ASSERT_GE(before.size(), 2u);
+  ASSERT_FALSE(before.empty());
   EXPECT_EQ(before[0].displayID, target_->displayID);
   EXPECT_EQ(
       std::count(before.begin(), before.end(), DisplayInfo{displayIdForSinkName("test_micfeed")}),
       1);
 
-  ASSERT_TRUE(target_->killServer());
-  withinDeadline([&] { EXPECT_TRUE(backend().microphones(microphoneType).empty()); });
-  EXPECT_EQ(backend().microphoneAuthorizationStatus(), CaptureAuthorizationStatus::restricted);
-  ASSERT_TRUE(target().run("restart"));
-  EXPECT_EQ(content().displays, before);
-  EXPECT_EQ(backend().microphones(microphoneType), microphones);
-  Collector collector;
-  auto [stream, error] = startDisplay(collector, stops_, target_->displayID);
-  EXPECT_TRUE(!error && collector.waitForFrames(960));
-}
-
-// At stake: a frozen server must neither hang the host nor leave a capture
-// that silently delivers nothing.
-TEST_F(PulseBackendTest, AFrozenServerCostsEachCallItsDeadlineAndTripsTheWatchdog) {
-  Collector collector, unused;
+  Collector collector, again;
   auto running = startDisplay(collector, stops_, target_->displayID);
   ASSERT_TRUE(collector.waitForFrames(960));
-  ASSERT_TRUE(target().signal(SIGSTOP));
+  ASSERT_TRUE(signalServer("STOP"));
   withinDeadline([&] { EXPECT_TRUE(backend().microphones(microphoneType).empty()); });
   withinDeadline([&] { EXPECT_TRUE(content().error); });
   withinDeadline([&] { backend().microphoneAuthorizationStatus(); });
-  withinDeadline([&] { EXPECT_TRUE(startDisplay(unused, ignored_, target_->displayID).second); });
+  withinDeadline([&] { EXPECT_TRUE(startDisplay(again, stops_, target_->displayID).second); });
   // The server sent no error; the no-data watchdog reports (2 s after data).
   ASSERT_EQ(stops_.firstReport.wait_for(5s), std::future_status::ready);
   EXPECT_EQ(stops_.count, 1);
+
+  ASSERT_TRUE(target_->killServer());
+  withinDeadline([&] { EXPECT_TRUE(backend().microphones(microphoneType).empty()); });
+  EXPECT_EQ(backend().microphoneAuthorizationStatus(), CaptureAuthorizationStatus::restricted);
+  ASSERT_TRUE(serverScript("restart"));
+  EXPECT_EQ(content().displays, before);
+  EXPECT_EQ(backend().microphones(microphoneType), microphones);
+  auto [stream, error] = startDisplay(again, stops_, target_->displayID);
+  EXPECT_TRUE(!error && again.waitForFrames(960));
 }
 
 // At stake: what the server plays is what the host hears: the right device,
-// frequency and level, channels in step, in 1024-frame blocks like the
-// platform's; a microphone stays pinned when the default source moves.
+// frequency and level, in 1024-frame blocks like the platform's; a microphone
+// stays pinned when the default source moves.
 TEST_F(PulseBackendTest, WhatTheServerPlaysArrivesFromTheDeviceItWasPlayedInto) {
   Collector speakers, microphone;
   auto [stream, error] = startDisplay(speakers, stops_, target_->displayID);
   auto capture = startMicrophone(microphone, stops_);
   ASSERT_TRUE(microphone.waitForFrames(24000));  // half a second of silence first
   const size_t feedStart = microphone.seen().channels[0].size();
-  target().playTone("test_micfeed");
+  playTone("test_micfeed");
   std::this_thread::sleep_for(200ms);
   const size_t feedEnd = microphone.seen().channels[0].size();
-  target().shell("pactl set-default-source test_speakers.monitor");
+  shell("pactl set-default-source test_speakers.monitor");
   std::this_thread::sleep_for(100ms);
-  const size_t speakersStart = speakers.seen().channels[0].size();
-  target().playTone("test_speakers");
+  playTone("test_speakers");
   std::this_thread::sleep_for(200ms);
   capture->stopRunning();
   stream.reset();
@@ -115,18 +171,19 @@ TEST_F(PulseBackendTest, WhatTheServerPlaysArrivesFromTheDeviceItWasPlayedInto) 
   const auto seen = speakers.seen();
   ASSERT_TRUE(seen.channels.size() == 2 && seen.asbd->mSampleRate == 48000);
   EXPECT_EQ(seen.shortest, 1024u);
-  std::vector<double> mono16k;  // as the host hears it: channels averaged, every third sample
-  for (size_t i = speakersStart; i < seen.channels[1].size(); i += 3)
-    mono16k.push_back((seen.channels[0][i] + seen.channels[1][i]) / 2);
-  for (const auto& [samples, cycles] : {std::pair{seen.channels[0], 1000.0 / 48000},
-                                        {seen.channels[1], 1000.0 / 48000},
-                                        {mono16k, 1000.0 / 16000}}) {
-    EXPECT_GT(sineShare(samples, cycles, &peak), 0.9);
+  for (const auto& channel : seen.channels) {
+    EXPECT_GT(sineShare(channel, 1000.0 / 48000, &peak), 0.9);
     EXPECT_NEAR(peak, 0.5, 0.03);
   }
   EXPECT_EQ(stops_.count, 0);
 }
 
 }  // namespace
-}  // namespace pulse_test
-}  // namespace harkwell
+}  // namespace harkwell::pulse_test
+
+std::unique_ptr<harkwell::contract::Target> harkwell::contract::makeTarget() {
+  if (!std::getenv("HARKWELL_PULSE_TEST_SERVER")) return nullptr;
+  auto target = std::make_unique<pulse_test::PulseTarget>();
+  EXPECT_NE(target->pulse, nullptr) << "the private sound server does not answer";
+  return target->pulse ? std::move(target) : nullptr;
+}

@@ -2,9 +2,7 @@
 
 #include "tests/backends/contract/CaptureBackendContract.h"
 
-namespace harkwell {
-
-namespace contract {
+namespace harkwell::contract {
 // The paced backend: its devices play in real time; they are taken away
 // through its device controls.
 std::unique_ptr<Target> makeTarget() {
@@ -16,8 +14,10 @@ std::unique_ptr<Target> makeTarget() {
       displayID = SimulatedCaptureBackend::kDisplayID;
       shortestBufferSeconds = 0.01;
     }
-    void removeMicrophone() override { simulated->removeMicrophone(microphoneID); }
-    void removeDisplay() override { simulated->removeDisplay(displayID); }
+    void removeDevices() override {
+      simulated->removeDisplay(displayID);
+      simulated->removeMicrophone(microphoneID);
+    }
   };
   return std::make_unique<Simulated>();
 }
@@ -42,5 +42,4 @@ TEST(SimulatedCaptureBackendTest, PendingQuestionsAreAnsweredWithARefusalWhenThe
 }
 
 }  // namespace
-}  // namespace contract
-}  // namespace harkwell
+}  // namespace harkwell::contract
