@@ -1,6 +1,6 @@
 #include "platform/capture/CaptureBackend.h"
 
-#include "tests/backends/contract/RefusingBackend.h"
+#include "tests/backends/contract/CaptureBackendContract.h"
 
 namespace harkwell {
 namespace {

@@ -1,6 +1,6 @@
 #include "backends/pulse/PulseCaptureBackend.h"
 
-#include "tests/backends/contract/RefusingBackend.h"
+#include "tests/backends/contract/CaptureBackendContract.h"
 
 namespace harkwell {
 namespace {
