@@ -4,12 +4,13 @@ namespace harkwell::contract {
 namespace {
 
 // What every capture backend owes the AVFoundation and ScreenCaptureKit
-// stand-ins, run against each backend by its own test binary.
-using CaptureBackendContract = ContractTest;
+// stand-ins, run against each backend by its own test binary, which names the
+// suite (CONTRACT_SUITE) so that each backend's results stay apart.
+using CONTRACT_SUITE = ContractTest;
 
 // At stake: the lists the UI offers and a remembered choice; an unknown id
 // must never record something else.
-TEST_F(CaptureBackendContract, ListsItsDevicesWithStableIdsAndRefusesUnknownOnes) {
+TEST_F(CONTRACT_SUITE, ListsItsDevicesWithStableIdsAndRefusesUnknownOnes) {
   auto& backend = *target_->backend;
   const auto microphones = backend.microphones("AVCaptureDeviceTypeMicrophone");
   EXPECT_TRUE(std::any_of(microphones.begin(), microphones.end(), [&](const MicrophoneInfo& m) {
@@ -39,7 +40,7 @@ TEST_F(CaptureBackendContract, ListsItsDevicesWithStableIdsAndRefusesUnknownOnes
 // At stake: the format the microphone controller asks for arrives in real
 // time; a stop waits for the buffer being handled (the consumer may be freed
 // right after) and lets no later one through; a stopped capture starts again.
-TEST_F(CaptureBackendContract, AMicrophoneDeliversWhatWasAskedUntilItsStopReturns) {
+TEST_F(CONTRACT_SUITE, AMicrophoneDeliversWhatWasAskedUntilItsStopReturns) {
   StopReports stops;
   auto capture = target_->backend->openMicrophone(target_->microphoneID);
   capture->setStoppedHandler(stops.handler());
@@ -90,7 +91,7 @@ TEST_F(CaptureBackendContract, AMicrophoneDeliversWhatWasAskedUntilItsStopReturn
 // At stake: after a stop has reported success, or the capture is gone, not one
 // more buffer reaches the consumer (which may be gone too); a stop is not an
 // end by itself.
-TEST_F(CaptureBackendContract, CapturesDeliverUntilTheirStopOrTheirDestruction) {
+TEST_F(CONTRACT_SUITE, CapturesDeliverUntilTheirStopOrTheirDestruction) {
   Collector collector, microphoneBuffers;
   StopReports stops;
   auto [stream, error] = startDisplay(collector, stops, target_->displayID);
@@ -115,7 +116,7 @@ TEST_F(CaptureBackendContract, CapturesDeliverUntilTheirStopOrTheirDestruction) 
 
 // At stake: a device that goes away, or a sound server that dies, ends each
 // running capture with exactly one report that says so.
-TEST_F(CaptureBackendContract, LostDevicesStopTheirCapturesWithOneErrorEach) {
+TEST_F(CONTRACT_SUITE, LostDevicesStopTheirCapturesWithOneErrorEach) {
   for (const bool serverLost : {false, true}) {
     if (serverLost) {
       target_.reset();
