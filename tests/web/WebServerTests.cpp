@@ -6,6 +6,7 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bridge/BridgeHostApiSetup.h"
@@ -149,7 +150,13 @@ TEST_F(WebServerTest, ServesOnlyEmbeddedFilesToTheLoopbackHost) {
   const auto page = get("/", host);
   EXPECT_EQ(page.result(), http::status::ok);
   EXPECT_NE(page["Content-Security-Policy"].find("frame-ancestors 'none'"), std::string::npos);
-  EXPECT_EQ(page["X-Content-Type-Options"], "nosniff");
+  for (const auto& [name, value] : {std::pair{"X-Content-Type-Options", "nosniff"},
+                                    {"X-Frame-Options", "DENY"},
+                                    {"Referrer-Policy", "no-referrer"},
+                                    {"Cross-Origin-Resource-Policy", "same-origin"},
+                                    {"Cache-Control", "no-store"}}) {
+    EXPECT_EQ(page[name], value) << name;
+  }
   EXPECT_EQ(page.count(http::field::access_control_allow_origin), 0u);
   EXPECT_EQ(get("/../../etc/passwd", host).result(), http::status::not_found);
   EXPECT_EQ(get("/", "attacker.example:" + std::to_string(server->port())).result(),

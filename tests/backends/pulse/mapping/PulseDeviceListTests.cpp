@@ -63,10 +63,12 @@ TEST(PulseDeviceListTest, ListsSinksWithAMonitorUnderIdsFromTheirNames) {
   EXPECT_EQ(displays[0].sinkName + displays[1].sinkName + displays[2].sinkName, "daz");
   EXPECT_EQ(displays[1].monitorSourceName, "a.monitor");
   // The same name twice stands in for two names with the same hash.
-  const auto colliding = displaysFrom({sink("same", "A", 5), sink("same", "B", 9)}, "");
-  ASSERT_EQ(colliding.size(), 2u);
+  const auto colliding =
+      displaysFrom({sink("same", "A", 5), sink("same", "B", 9), sink("same", "C", 0)}, "");
+  ASSERT_EQ(colliding.size(), 3u);
   EXPECT_EQ(colliding[0].displayID, displayIdForSinkName("same"));
   EXPECT_EQ(colliding[1].displayID, 9u);
+  EXPECT_EQ(colliding[2].displayID, 1u) << "index 0 is no display id";
 }
 
 }  // namespace
