@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "backends/simulated/SimulatedCaptureBackend.h"
+#include "tests/support/SimulatedTestBackend.h"
 
 namespace harkwell {
 namespace {
@@ -32,7 +32,7 @@ TEST_P(BackendChoiceTest, PicksTheBackendTheRulesGive) {
   const BackendCase& c = GetParam();
   // Stands in for a sound server: a manual simulated backend is just an object
   // we can recognise.
-  const std::shared_ptr<CaptureBackend> server = SimulatedCaptureBackend::makeManual();
+  const std::shared_ptr<CaptureBackend> server = SimulatedTestBackend::makeManual();
   int probes = 0;
   const PulseProbe probe = [&](std::string& whyNot) -> std::shared_ptr<CaptureBackend> {
     ++probes;

@@ -12,7 +12,6 @@
 
 #include "audio/capture/HostLog.h"
 #include "audio/service/BridgeApi.h"
-#include "backends/simulated/SimulatedCaptureBackend.h"
 #include "bridge/BridgeFlutterApi.h"
 #include "bridge/BridgeHostApiSetup.h"
 #include "platform/capture/CaptureBackend.h"
@@ -21,6 +20,7 @@
 #include "platform/flutter/FlutterEngine.h"
 #include "tests/soak/ProcessFigures.h"
 #include "tests/support/HostOnMainLoop.h"
+#include "tests/support/SimulatedTestBackend.h"
 #include "tests/support/UiDriver.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -53,7 +53,7 @@ const AudioDevice display{"Display 1", AudioDeviceType::output, "1", true};
 // each must give back its queues, threads, buffers and events.
 class CaptureCycleSoakTest : public ::testing::Test, protected HostOnMainLoop {
  protected:
-  CaptureCycleSoakTest() : HostOnMainLoop(SimulatedCaptureBackend::makeManual()) {
+  CaptureCycleSoakTest() : HostOnMainLoop(SimulatedTestBackend::makeManual()) {
     backend_->addMicrophone({microphone.id, microphone.name});
     backend_->addDisplay(1);
   }

@@ -18,7 +18,6 @@
 
 #include "audio/capture/HostLog.h"
 #include "audio/service/BridgeApi.h"
-#include "backends/simulated/SimulatedCaptureBackend.h"
 #include "bridge/BridgeFlutterApi.h"
 #include "bridge/BridgeHostApiSetup.h"
 #include "platform/appkit/NSWorkspace.h"
@@ -27,6 +26,7 @@
 #include "platform/dispatch/MainRunLoop.h"
 #include "platform/flutter/FlutterEngine.h"
 #include "tests/support/HostOnMainLoop.h"
+#include "tests/support/SimulatedTestBackend.h"
 #include "tests/support/UiDriver.h"
 
 namespace harkwell::test {
@@ -80,7 +80,7 @@ class Watchdog {
 // The devices the UI threads pick from: real ones, one that does not exist,
 // and ids given with the other kind's type.
 std::vector<AudioDevice> candidateDevices() {
-  using Backend = SimulatedCaptureBackend;
+  using Backend = SimulatedTestBackend;
   return {
       {"Simulated Microphone", AudioDeviceType::input, Backend::kMicrophoneID, true},
       {"Simulated Headset", AudioDeviceType::input, Backend::kHeadsetID, false},
@@ -94,10 +94,10 @@ std::vector<AudioDevice> candidateDevices() {
 
 // One-shot faults the chaos thread injected that no call spent would hit the
 // final unlisten; throwaway captures on the seam spend them.
-void spendLeftoverFaults(SimulatedCaptureBackend& backend) {
+void spendLeftoverFaults(SimulatedTestBackend& backend) {
   for (int attempt = 0; attempt < 2; ++attempt) {
     try {
-      auto microphone = backend.openMicrophone(SimulatedCaptureBackend::kMicrophoneID);
+      auto microphone = backend.openMicrophone(SimulatedTestBackend::kMicrophoneID);
       microphone->setOutput({}, nullptr, nullptr);
       microphone->startRunning();
       microphone->stopRunning();
@@ -105,7 +105,7 @@ void spendLeftoverFaults(SimulatedCaptureBackend& backend) {
     } catch (const NSError&) {
     }
   }
-  auto stream = backend.openDisplayStream(SimulatedCaptureBackend::kDisplayID, {true, 0}, {});
+  auto stream = backend.openDisplayStream(SimulatedTestBackend::kDisplayID, {true, 0}, {});
   try {
     stream->addOutput(DisplayOutputKind::audio, nullptr, {});
   } catch (const NSError&) {
@@ -143,7 +143,7 @@ void expectWholeCapturesPerId(const std::vector<NativeAudioEvent>& events) {
 // capture, no audio, no entry.
 class HostStressTest : public ::testing::Test, protected HostOnMainLoop {
  protected:
-  HostStressTest() : HostOnMainLoop(SimulatedCaptureBackend::makePaced()) {
+  HostStressTest() : HostOnMainLoop(SimulatedTestBackend::makePaced()) {
     SimulatedSignal tone;
     tone.framesPerBuffer = 480;
     backend_->addDisplay(secondDisplay, tone);
@@ -200,7 +200,7 @@ class HostStressTest : public ::testing::Test, protected HostOnMainLoop {
                                          fault(CaptureErrorCode::stoppedUnexpectedly));
           break;
         default:
-          backend_->stopMicrophoneCaptures(SimulatedCaptureBackend::kHeadsetID);
+          backend_->stopMicrophoneCaptures(SimulatedTestBackend::kHeadsetID);
           break;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(random() % 20));

@@ -6,13 +6,13 @@
 
 #include "audio/capture/HostLog.h"
 #include "audio/service/BridgeApi.h"
-#include "backends/simulated/SimulatedCaptureBackend.h"
 #include "bridge/BridgeFlutterApi.h"
 #include "bridge/BridgeHostApiSetup.h"
 #include "platform/capture/CaptureBackend.h"
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/MainRunLoop.h"
 #include "platform/flutter/FlutterEngine.h"
+#include "tests/support/SimulatedTestBackend.h"
 #include "tests/support/UiDriver.h"
 
 namespace harkwell::testing {
@@ -25,7 +25,7 @@ namespace harkwell::testing {
 // test's thread.
 class HostOnMainLoop {
  public:
-  explicit HostOnMainLoop(std::shared_ptr<SimulatedCaptureBackend> backend)
+  explicit HostOnMainLoop(std::shared_ptr<SimulatedTestBackend> backend)
       : backend_(std::move(backend)),
         engine_(std::make_unique<FlutterEngine>()),
         flutterApi_(std::make_shared<BridgeFlutterApi>(engine_->binaryMessenger())),
@@ -58,7 +58,7 @@ class HostOnMainLoop {
   HostOnMainLoop& operator=(const HostOnMainLoop&) = delete;
 
  protected:
-  std::shared_ptr<SimulatedCaptureBackend> backend_;
+  std::shared_ptr<SimulatedTestBackend> backend_;
   std::unique_ptr<FlutterEngine> engine_;
   std::shared_ptr<BridgeFlutterApi> flutterApi_;
   std::unique_ptr<UiDriver> ui_;

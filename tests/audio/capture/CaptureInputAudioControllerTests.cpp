@@ -6,11 +6,11 @@
 #include <string>
 #include <thread>
 
-#include "backends/simulated/SimulatedCaptureBackend.h"
 #include "platform/capture/CaptureBackend.h"
 #include "platform/dispatch/DispatchQueueFactory.h"
 #include "tests/audio/capture/CaptureControllerTestSupport.h"
 #include "tests/support/ManualDispatchQueue.h"
+#include "tests/support/SimulatedTestBackend.h"
 
 namespace harkwell {
 namespace {
@@ -40,7 +40,7 @@ class CaptureInputAudioControllerTest : public ::testing::Test {
   }
 
   ManualDispatchQueues queues_;
-  std::shared_ptr<SimulatedCaptureBackend> backend_ = SimulatedCaptureBackend::makeManual();
+  std::shared_ptr<SimulatedTestBackend> backend_ = SimulatedTestBackend::makeManual();
   std::shared_ptr<test::RecordingFlutterApi> flutterApi_ =
       std::make_shared<test::RecordingFlutterApi>();
 };

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "backends/simulated/SimulatedCaptureBackend.h"
 #include "platform/capture/CaptureBackend.h"
 #include "tests/audio/capture/CaptureControllerTestSupport.h"
 #include "tests/support/ManualDispatchQueue.h"
+#include "tests/support/SimulatedTestBackend.h"
 
 namespace harkwell {
 namespace {
@@ -48,7 +48,7 @@ class CaptureStreamAudioControllerTest : public ::testing::Test {
 
   ManualDispatchQueues queues_;
   test::RecordedHostLog log_;
-  std::shared_ptr<SimulatedCaptureBackend> backend_ = SimulatedCaptureBackend::makeManual();
+  std::shared_ptr<SimulatedTestBackend> backend_ = SimulatedTestBackend::makeManual();
   std::shared_ptr<RecordingFlutterApi> flutterApi_ = std::make_shared<RecordingFlutterApi>();
 };
 

@@ -29,8 +29,8 @@ class BridgeApiRegistryTest : public BridgeApiTest {
 struct EndByItself {
   const char* name;
   AudioDeviceType type;
-  std::function<void(SimulatedCaptureBackend&)> before;  // before the listen
-  std::function<void(SimulatedCaptureBackend&)> after;   // once it runs
+  std::function<void(SimulatedTestBackend&)> before;  // before the listen
+  std::function<void(SimulatedTestBackend&)> after;   // once it runs
   const char* reason;
 };
 
@@ -74,19 +74,19 @@ TEST_P(BridgeApiEndByItselfTest, TellsTheEndOnceAndAFreshListenStartsAnew) {
 INSTANTIATE_TEST_SUITE_P(
     Ends, BridgeApiEndByItselfTest,
     ::testing::Values(EndByItself{"MicrophoneInterrupted", AudioDeviceType::input, nullptr,
-                                  [](SimulatedCaptureBackend& b) {
+                                  [](SimulatedTestBackend& b) {
                                     b.stopMicrophoneCaptures("mic-1");
                                   },
                                   "The microphone stopped"},
                       EndByItself{"StreamError", AudioDeviceType::output, nullptr,
-                                  [](SimulatedCaptureBackend& b) {
+                                  [](SimulatedTestBackend& b) {
                                     b.stopStreamsWithError(
                                         1, makeCaptureError(CaptureErrorCode::stoppedUnexpectedly,
                                                             "The stream broke"));
                                   },
                                   "The stream broke"},
                       EndByItself{"StartRefusedAfterDeviceStart", AudioDeviceType::output,
-                                  [](SimulatedCaptureBackend& b) {
+                                  [](SimulatedTestBackend& b) {
                                     b.failNextStreamStart(
                                         makeCaptureError(CaptureErrorCode::startFailed, "Not now"));
                                   },

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "audio/service/BridgeApi.h"
-#include "backends/simulated/SimulatedCaptureBackend.h"
 #include "bridge/BridgeFlutterApi.h"
 #include "bridge/BridgeHostApiSetup.h"
 #include "platform/appkit/NSWorkspace.h"
@@ -16,6 +15,7 @@
 #include "platform/dispatch/MainRunLoop.h"
 #include "platform/flutter/FlutterEngine.h"
 #include "tests/audio/capture/CaptureControllerTestSupport.h"
+#include "tests/support/SimulatedTestBackend.h"
 #include "tests/support/UiDriver.h"
 
 namespace harkwell::test {
@@ -42,7 +42,7 @@ inline AudioDevice display(std::string id, std::string name = "Display") {
 class BridgeApiTest : public ::testing::Test {
  protected:
   BridgeApiTest()
-      : backend_(SimulatedCaptureBackend::makeManual()),
+      : backend_(SimulatedTestBackend::makeManual()),
         engine_(std::make_unique<FlutterEngine>()),
         flutterApi_(std::make_shared<BridgeFlutterApi>(engine_->binaryMessenger())),
         ui_(std::make_unique<UiDriver>(engine_->uiSide())) {
@@ -55,7 +55,7 @@ class BridgeApiTest : public ::testing::Test {
   ~BridgeApiTest() override {
     backend_->setShareableContentPending(false);
     backend_->answerShareableContent();
-    backend_->setAccessAnswer(SimulatedCaptureBackend::AccessAnswer::denied);
+    backend_->setAccessAnswer(SimulatedTestBackend::AccessAnswer::denied);
     backend_->answerAccessRequest(false);
     backend_->holdStreamStartCompletions(false);
     backend_->holdStreamStopCompletions(false);
@@ -71,7 +71,7 @@ class BridgeApiTest : public ::testing::Test {
     CaptureBackend::setCurrent(nullptr);
   }
 
-  SimulatedCaptureBackend& backend() { return *backend_; }
+  SimulatedTestBackend& backend() { return *backend_; }
   UiDriver& ui() { return *ui_; }
   std::vector<std::string> logLines() const { return log_.lines(); }
 
@@ -90,7 +90,7 @@ class BridgeApiTest : public ::testing::Test {
 
  private:
   RecordedHostLog log_;  // the fixed log lines, instead of standard output
-  std::shared_ptr<SimulatedCaptureBackend> backend_;
+  std::shared_ptr<SimulatedTestBackend> backend_;
   std::unique_ptr<FlutterEngine> engine_;
   std::shared_ptr<BridgeFlutterApi> flutterApi_;
   std::unique_ptr<UiDriver> ui_;

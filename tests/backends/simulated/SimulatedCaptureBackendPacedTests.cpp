@@ -1,4 +1,4 @@
-#include "backends/simulated/SimulatedCaptureBackend.h"
+#include "tests/support/SimulatedTestBackend.h"
 
 #include <gtest/gtest.h>
 
@@ -42,14 +42,14 @@ class Received {
 // and screen outputs. The handlers hold raw pointers, so that a delivery after
 // the capture is gone reads freed memory, which the sanitizers catch.
 struct PacedRun {
-  PacedRun(SimulatedCaptureBackend& backend, const char* microphoneID) {
+  PacedRun(SimulatedTestBackend& backend, const char* microphoneID) {
     if (microphoneID) {
       microphone = backend.openMicrophone(microphoneID);
       microphone->setOutput({}, queue, [this](CMSampleBufferRef b) { audio.add(b); });
       EXPECT_FALSE(microphone->startRunning());
       return;
     }
-    display = backend.openDisplayStream(SimulatedCaptureBackend::kDisplayID,
+    display = backend.openDisplayStream(SimulatedTestBackend::kDisplayID,
                                         DisplayStreamSettings{true, 1.0 / 30}, [](NSError) {});
     display->addOutput(DisplayOutputKind::audio, queue,
                        [this](CMSampleBufferRef b) { audio.add(b); });
@@ -66,8 +66,8 @@ struct PacedRun {
 // At stake: once stop or destruction returns, the pacer's thread must not reach
 // the consumer (which may be gone) even with buffers already queued.
 TEST(PacedBackendStopTest, NoBufferArrivesAfterStopReturns) {
-  auto backend = SimulatedCaptureBackend::makePaced();
-  PacedRun run(*backend, SimulatedCaptureBackend::kMicrophoneID);
+  auto backend = SimulatedTestBackend::makePaced();
+  PacedRun run(*backend, SimulatedTestBackend::kMicrophoneID);
   ASSERT_TRUE(run.audio.waitFor(2));
   run.microphone->stopRunning();
   const auto atStop = run.audio.all().size();
@@ -80,12 +80,11 @@ TEST(PacedBackendStopTest, NoBufferArrivesAfterStopReturns) {
 }
 
 TEST(PacedBackendStopTest, CapturesDestroyedWhileBuffersFlowLeaveNothingBehind) {
-  auto backend = SimulatedCaptureBackend::makePaced();
+  auto backend = SimulatedTestBackend::makePaced();
   // Bounded stress for the sanitizers: tear down while the pacer posts.
   for (int i = 0; i < 10; ++i) {
-    auto microphone =
-        std::make_unique<PacedRun>(*backend, i % 2 ? SimulatedCaptureBackend::kHeadsetID
-                                                   : SimulatedCaptureBackend::kMicrophoneID);
+    auto microphone = std::make_unique<PacedRun>(
+        *backend, i % 2 ? SimulatedTestBackend::kHeadsetID : SimulatedTestBackend::kMicrophoneID);
     auto display = std::make_unique<PacedRun>(*backend, nullptr);
     ASSERT_TRUE(microphone->audio.waitFor(1) && display->audio.waitFor(1));
     display.reset();

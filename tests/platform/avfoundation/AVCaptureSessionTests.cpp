@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "audio/service/BridgeApi.h"
-#include "backends/simulated/SimulatedCaptureBackend.h"
 #include "platform/avfoundation/AVFoundationTypes.h"
+#include "tests/support/SimulatedTestBackend.h"
 
 namespace harkwell {
 namespace {
@@ -26,7 +26,7 @@ class AVCaptureSessionLifetimeTest : public ::testing::Test {
   }
   void TearDown() override { CaptureBackend::setCurrent(nullptr); }
 
-  std::shared_ptr<SimulatedCaptureBackend> backend_ = SimulatedCaptureBackend::makeManual();
+  std::shared_ptr<SimulatedTestBackend> backend_ = SimulatedTestBackend::makeManual();
 };
 
 // At stake: a controller that stops its session and is then destroyed must
@@ -69,7 +69,7 @@ TEST_F(AVCaptureSessionLifetimeTest, StopWaitsForTheBufferBeingHandled) {
 // At stake: a permission check waits for the access answer; a backend that
 // goes away with the question pending must still answer it, with a refusal.
 TEST_F(AVCaptureSessionLifetimeTest, AnUnansweredAccessRequestIsRefusedWhenTheBackendGoesAway) {
-  backend_->setAccessAnswer(SimulatedCaptureBackend::AccessAnswer::pending);
+  backend_->setAccessAnswer(SimulatedTestBackend::AccessAnswer::pending);
   std::optional<bool> granted;
   AVCaptureDevice::requestAccessForMediaType(AVMediaTypeAudio, [&](bool g) { granted = g; });
   EXPECT_FALSE(granted);

@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#include "backends/simulated/SimulatedCaptureBackend.h"
+#include "tests/support/SimulatedTestBackend.h"
 
 namespace harkwell {
 namespace {
@@ -14,7 +14,7 @@ namespace {
 // caller waits forever. (Delivery, system stops and destruction of streams are
 // proven through the stream controller and the fault-injection tests.)
 TEST(SCShareableContentTest, APendingQueryIsAnsweredWithAnErrorWhenTheBackendGoesAway) {
-  auto backend = SimulatedCaptureBackend::makeManual();
+  auto backend = SimulatedTestBackend::makeManual();
   CaptureBackend::setCurrent(backend);
   backend->setShareableContentPending(true);
   int answers = 0;
