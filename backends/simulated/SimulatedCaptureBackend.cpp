@@ -69,6 +69,8 @@ void SimulatedCaptureBackend::addPacedDevices() {
   addDisplay(kDisplayID, display);
 }
 
+SimulatedCaptureBackend::SimulatedCaptureBackend() = default;
+
 SimulatedCaptureBackend::~SimulatedCaptureBackend() {
   std::thread pacer;
   {

@@ -84,7 +84,7 @@ class SimulatedCaptureBackend : public CaptureBackend,
   // The seam for test controls (tests/support/SimulatedTestBackend.h). The
   // hooks run on the calling thread, never under our lock; the defaults are
   // this backend's own behaviour.
-  SimulatedCaptureBackend() = default;
+  SimulatedCaptureBackend();
   void addPacedDevices() EXCLUDES(mutex_);
   enum class Step { microphoneOpen, addOutput, streamStart, streamStop };
   // An error that `step` fails with instead of taking place.
