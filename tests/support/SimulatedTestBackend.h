@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <iterator>
@@ -61,16 +62,10 @@ class SimulatedTestBackend final : public SimulatedCaptureBackend {
     MutexLock lock(controls_);
     return deviceTypes_;
   }
-  void setAuthorizationStatus(CaptureAuthorizationStatus status) EXCLUDES(controls_) {
-    MutexLock lock(controls_);
-    authorization_ = status;
-  }
+  void setAuthorizationStatus(CaptureAuthorizationStatus status) { authorization_ = status; }
   enum class AccessAnswer { granted, denied, pending };
   // How access requests are answered; `pending` holds them for answerAccessRequest.
-  void setAccessAnswer(AccessAnswer answer) EXCLUDES(controls_) {
-    MutexLock lock(controls_);
-    accessAnswer_ = answer;
-  }
+  void setAccessAnswer(AccessAnswer answer) { accessAnswer_ = answer; }
   // Answers every held request on the calling thread, and authorises or denies
   // as the system does; returns how many.
   std::size_t answerAccessRequest(bool granted) EXCLUDES(controls_) {
@@ -84,10 +79,7 @@ class SimulatedTestBackend final : public SimulatedCaptureBackend {
     for (auto& completion : pending) completion(granted);
     return pending.size();
   }
-  std::size_t accessRequestCount() const EXCLUDES(controls_) {
-    MutexLock lock(controls_);
-    return accessRequests_;
-  }
+  std::size_t accessRequestCount() const { return accessRequests_; }
 
   // Content queries fail with `error` (nullopt: succeed); pending ones wait for
   // answerShareableContent(), which answers them from the state at that moment.
@@ -95,10 +87,7 @@ class SimulatedTestBackend final : public SimulatedCaptureBackend {
     MutexLock lock(controls_);
     contentError_ = std::move(error);
   }
-  void setShareableContentPending(bool pending) EXCLUDES(controls_) {
-    MutexLock lock(controls_);
-    contentPending_ = pending;
-  }
+  void setShareableContentPending(bool pending) { contentPending_ = pending; }
   std::size_t answerShareableContent() EXCLUDES(controls_) {
     std::vector<std::function<void(ShareableContentAnswer)>> pending;
     {
@@ -108,10 +97,7 @@ class SimulatedTestBackend final : public SimulatedCaptureBackend {
     for (auto& completion : pending) answerContent(std::move(completion));
     return pending.size();
   }
-  std::size_t shareableContentQueryCount() const EXCLUDES(controls_) {
-    MutexLock lock(controls_);
-    return contentQueries_;
-  }
+  std::size_t shareableContentQueryCount() const { return contentQueries_; }
 
   // --- Failures and held completions ------------------------------------------
   // Each failure applies once, to the next such call.
@@ -127,8 +113,8 @@ class SimulatedTestBackend final : public SimulatedCaptureBackend {
   std::size_t releaseStreamStopCompletions() { return release(Step::streamStop); }
 
   // --- Devices going away -------------------------------------------------------
-  // Each returns how many captures it ended; their stopped handlers run on the
-  // calling thread.
+  // The captures these end have their stopped handlers run on the calling
+  // thread; the stop calls return how many they ended.
   std::size_t stopStreamsWithError(std::uint32_t displayID, const NSError& error) {
     std::size_t stopped = 0;
     for (const auto& state : streamsOn(displayID)) {
@@ -196,14 +182,12 @@ class SimulatedTestBackend final : public SimulatedCaptureBackend {
   // What the latest open capture of `uniqueID` asked for.
   std::optional<AudioOutputSettings> requestedSettings(const std::string& uniqueID) const {
     const auto states = capturesOf(uniqueID);
-    if (states.empty()) return std::nullopt;
-    return states.back()->requested();
+    return states.empty() ? std::nullopt : std::optional(states.back()->requested());
   }
   // The settings of the latest open stream on `displayID`.
   std::optional<DisplayStreamSettings> streamSettings(std::uint32_t displayID) const {
     const auto states = streamsOn(displayID);
-    if (states.empty()) return std::nullopt;
-    return states.back()->settings();
+    return states.empty() ? std::nullopt : std::optional(states.back()->settings());
   }
 
   // --- CaptureBackend, as scripted ------------------------------------------------
@@ -219,10 +203,7 @@ class SimulatedTestBackend final : public SimulatedCaptureBackend {
     }
     return SimulatedCaptureBackend::microphones(deviceType);
   }
-  CaptureAuthorizationStatus microphoneAuthorizationStatus() override EXCLUDES(controls_) {
-    MutexLock lock(controls_);
-    return authorization_;
-  }
+  CaptureAuthorizationStatus microphoneAuthorizationStatus() override { return authorization_; }
   void requestMicrophoneAccess(std::function<void(bool)> completion) override EXCLUDES(controls_) {
     bool granted;
     {
@@ -338,15 +319,15 @@ class SimulatedTestBackend final : public SimulatedCaptureBackend {
   mutable Mutex controls_;
   OperatingSystemVersion version_ GUARDED_BY(controls_){14, 0, 0};
   std::vector<std::string> deviceTypes_ GUARDED_BY(controls_);
-  CaptureAuthorizationStatus authorization_ GUARDED_BY(controls_) =
-      CaptureAuthorizationStatus::authorized;
-  AccessAnswer accessAnswer_ GUARDED_BY(controls_) = AccessAnswer::granted;
   std::vector<std::function<void(bool)>> pendingAccess_ GUARDED_BY(controls_);
-  std::size_t accessRequests_ GUARDED_BY(controls_) = 0;
   std::optional<NSError> contentError_ GUARDED_BY(controls_);
-  bool contentPending_ GUARDED_BY(controls_) = false;
   std::vector<std::function<void(ShareableContentAnswer)>> pendingContent_ GUARDED_BY(controls_);
-  std::size_t contentQueries_ GUARDED_BY(controls_) = 0;
+  // Single values that no list depends on.
+  std::atomic<CaptureAuthorizationStatus> authorization_ = CaptureAuthorizationStatus::authorized;
+  std::atomic<AccessAnswer> accessAnswer_ = AccessAnswer::granted;
+  std::atomic<bool> contentPending_ = false;
+  std::atomic<std::size_t> accessRequests_ = 0;
+  std::atomic<std::size_t> contentQueries_ = 0;
   std::map<Step, NSError> failures_ GUARDED_BY(controls_);
   std::set<Step> holding_ GUARDED_BY(controls_);
   std::map<Step, std::vector<Held>> held_ GUARDED_BY(controls_);
