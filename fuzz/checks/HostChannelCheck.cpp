@@ -10,7 +10,6 @@
 
 #include "audio/capture/HostLog.h"
 #include "audio/service/BridgeApi.h"
-#include "backends/simulated/SimulatedCaptureBackend.h"
 #include "bridge/BridgeFlutterApi.h"
 #include "bridge/BridgeFlutterApiCodec.h"
 #include "bridge/BridgeHostApiCodec.h"
@@ -23,6 +22,7 @@
 #include "platform/capture/CaptureBackend.h"
 #include "platform/dispatch/Mutex.h"
 #include "platform/dispatch/ThreadSafety.h"
+#include "tests/support/SimulatedTestBackend.h"
 
 namespace harkwell::fuzz {
 
@@ -72,8 +72,8 @@ FuzzVerdict checkEventShape(const Bytes& bytes) {
   return std::nullopt;
 }
 
-std::shared_ptr<SimulatedCaptureBackend> makeBackend() {
-  auto backend = SimulatedCaptureBackend::makeManual();
+std::shared_ptr<SimulatedTestBackend> makeBackend() {
+  auto backend = SimulatedTestBackend::makeManual();
   backend->addMicrophone({"mic-1", "Mic One"});
   backend->addMicrophone({"mic-2", "Mic Two"});
   backend->addDisplay(1);
@@ -81,7 +81,7 @@ std::shared_ptr<SimulatedCaptureBackend> makeBackend() {
   return backend;
 }
 
-void injectFaults(SimulatedCaptureBackend& backend, const HostChannelInput::Step& step) {
+void injectFaults(SimulatedTestBackend& backend, const HostChannelInput::Step& step) {
   using Input = HostChannelInput;
   const auto error = [](CaptureErrorCode code) { return makeCaptureError(code, "injected"); };
   if (step.has(Input::failMicrophoneOpen)) {

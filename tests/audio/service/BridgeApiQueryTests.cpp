@@ -10,7 +10,7 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::EndsWith;
-using Access = SimulatedCaptureBackend::AccessAnswer;
+using Access = SimulatedTestBackend::AccessAnswer;
 
 class BridgeApiQueryTest : public BridgeApiTest {};
 
