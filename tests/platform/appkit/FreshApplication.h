@@ -10,10 +10,7 @@
 // with both empty, on a test thread that is the main thread.
 class FreshApplicationTest : public ::testing::Test {
  protected:
-  void SetUp() override { reset(); }
-  void TearDown() override { reset(); }
-
-  static void reset() {
+  void SetUp() override {
     MainRunLoop& loop = MainRunLoop::shared();
     loop.adoptCurrentThread();
     // Runs leftover work (a terminate, say) before the application forgets it,
@@ -24,6 +21,7 @@ class FreshApplicationTest : public ::testing::Test {
     loop.stop();
     loop.drain();
   }
+  void TearDown() override { SetUp(); }
 
   // True when the main loop was asked to stop: work queued behind the check
   // then stays queued. Main thread.

@@ -4,7 +4,6 @@
 
 #include <memory>
 #include <thread>
-#include <vector>
 
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/MainRunLoop.h"
@@ -12,36 +11,26 @@
 
 namespace {
 
-class RecordingDelegate : public NSApplicationDelegate {
- public:
-  explicit RecordingDelegate(bool terminateAfterLastWindow)
-      : terminateAfterLastWindow_(terminateAfterLastWindow) {}
-
+struct RecordingDelegate : NSApplicationDelegate {
   bool applicationShouldTerminateAfterLastWindowClosed(NSApplication&) override {
     ++lastWindowQuestions;
-    return terminateAfterLastWindow_;
+    return true;
   }
   void applicationWillTerminate(NSApplication&) override { ++willTerminate; }
-
-  int lastWindowQuestions = 0;
-  int willTerminate = 0;
-
- private:
-  bool terminateAfterLastWindow_;
+  int lastWindowQuestions = 0, willTerminate = 0;
 };
 
-std::shared_ptr<NSWindow> makeWindow() {
-  return std::make_shared<NSWindow>(NSMakeRect(0, 0, 640, 480), NSWindowStyleMask::titled,
-                                    NSBackingStoreType::buffered, false);
-}
-
 // terminate is how the application ends: it must stop the main run loop from
-// any thread, after the work already queued, exactly once.
-class NSApplicationTest : public FreshApplicationTest {};
+// any thread, after the work already queued, exactly once; and the process
+// outlives its last window unless the delegate says otherwise (the
+// application's own delegate, which says no, is tested with it).
+class NSApplicationTest : public FreshApplicationTest {
+ protected:
+  std::shared_ptr<RecordingDelegate> delegate_ = std::make_shared<RecordingDelegate>();
+};
 
 TEST_F(NSApplicationTest, TerminateFromAnotherThreadStopsARunningLoopOnceAfterEarlierWork) {
-  auto delegate = std::make_shared<RecordingDelegate>(false);
-  app_.setDelegate(delegate);
+  app_.setDelegate(delegate_);
   bool earlierRan = false;
   DispatchQueue::main().async([&] { earlierRan = true; });
   std::thread loopThread([] {
@@ -54,28 +43,25 @@ TEST_F(NSApplicationTest, TerminateFromAnotherThreadStopsARunningLoopOnceAfterEa
   }).join();
   loopThread.join();
   EXPECT_TRUE(earlierRan);
-  EXPECT_TRUE(app_.hasTerminated());
   EXPECT_EQ(app_.exitStatus(), 3);
-  EXPECT_EQ(delegate->willTerminate, 1);
+  EXPECT_EQ(delegate_->willTerminate, 1);
   EXPECT_FALSE(loopWasStopped());
 }
 
-// The process outlives its last window unless the delegate says otherwise
-// (the application's own delegate, which says no, is tested with it).
 TEST_F(NSApplicationTest, OnlyClosingTheLastVisibleWindowAsksTheDelegateWhetherToTerminate) {
-  auto delegate = std::make_shared<RecordingDelegate>(true);
-  app_.setDelegate(delegate);
-  auto first = makeWindow();
-  auto second = makeWindow();
-  app_.addWindow(first);
-  app_.addWindow(second);
-  first->makeKeyAndOrderFront(nullptr);
-  second->makeKeyAndOrderFront(nullptr);
-  first->close();
-  EXPECT_EQ(delegate->lastWindowQuestions, 0);
+  app_.setDelegate(delegate_);
+  std::shared_ptr<NSWindow> windows[2];
+  for (auto& window : windows) {
+    window = std::make_shared<NSWindow>(NSMakeRect(0, 0, 640, 480), NSWindowStyleMask::titled,
+                                        NSBackingStoreType::buffered, false);
+    app_.addWindow(window);
+    window->makeKeyAndOrderFront(nullptr);
+  }
+  windows[0]->close();
+  EXPECT_EQ(delegate_->lastWindowQuestions, 0);
   EXPECT_FALSE(loopWasStopped());
-  second->close();
-  EXPECT_EQ(delegate->lastWindowQuestions, 1);
+  windows[1]->close();
+  EXPECT_EQ(delegate_->lastWindowQuestions, 1);
   EXPECT_TRUE(loopWasStopped());
   EXPECT_TRUE(app_.hasTerminated());
 }

@@ -18,34 +18,21 @@ using namespace std::chrono_literals;
 // thread, let the program (the console UI) step in first, and never leave the
 // user without a way out. (A program that handles Ctrl-C itself is proven end
 // to end by the binary's Ctrl-C test.)
-class TerminationSignalsTest : public FreshApplicationTest {
- protected:
-  void SetUp() override {
-    FreshApplicationTest::SetUp();
-    app_.installTerminationSignalHandlers();
-  }
-
-  // Pumps the main loop until the application has terminated, for at most
-  // ten seconds. Main thread.
-  bool pumpUntilTerminated() {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!app_.hasTerminated() && std::chrono::steady_clock::now() < deadline) {
-      MainRunLoop::shared().drainFor(50ms);
-    }
-    return app_.hasTerminated();
-  }
-};
+using TerminationSignalsTest = FreshApplicationTest;
 
 TEST_F(TerminationSignalsTest, AHandlerThatDeclinesLeavesTheOrderlyTermination) {
+  app_.installTerminationSignalHandlers();
   app_.setTerminationRequestHandler([](int, int) { return false; });
   ASSERT_EQ(::raise(SIGTERM), 0);
-  ASSERT_TRUE(pumpUntilTerminated());
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (!app_.hasTerminated() && std::chrono::steady_clock::now() < deadline) {
+    MainRunLoop::shared().drainFor(50ms);
+  }
+  ASSERT_TRUE(app_.hasTerminated());
   EXPECT_EQ(app_.exitStatus(), 128 + SIGTERM);
 }
 
-using TerminationSignalsDeathTest = TerminationSignalsTest;
-
-TEST_F(TerminationSignalsDeathTest, ASecondSignalWhileTerminationIsPendingExitsAtOnce) {
+TEST_F(TerminationSignalsTest, ASecondSignalWhileTerminationIsPendingExitsAtOnce) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {

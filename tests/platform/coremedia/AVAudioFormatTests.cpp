@@ -2,20 +2,53 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "platform/coremedia/AVAudioPCMBuffer.h"
+
 namespace {
 
-// The delivered description decides how bytes are read: a big-endian layout
-// must not pass for native int16, and a description whose sizes contradict
-// each other must not be read at all. (Rates, channel counts and foreign
-// encodings are refused on the converter's malformed-input table.)
-TEST(AVAudioFormatStreamDescriptionTest, ClassifiesForeignLayoutsAndRefusesContradictions) {
-  AudioStreamBasicDescription asbd;
-  FillOutASBDForLPCM(asbd, 48000, 2, 16, 16, false, true, false);
-  const auto bigEndian = AVAudioFormat::initWithStreamDescription(asbd);
-  ASSERT_NE(bigEndian, nullptr);
-  EXPECT_EQ(bigEndian->commonFormat(), AVAudioCommonFormat::AVAudioOtherFormat);
-  EXPECT_EQ(bigEndian->channelCount(), 2u);
+using Kind = AVAudioCommonFormat;
 
+// The delivered description decides how bytes are read: each layout must be
+// named for what it is (only the three the converter reads are proven by it),
+// the common ones must describe themselves the same way when built directly,
+// and sizes that contradict each other must not be read at all.
+TEST(AVAudioFormatTest, ClassifiesEachLayoutAndRefusesContradictions) {
+  const struct {
+    UInt32 validBits, totalBits;
+    bool isFloat, bigEndian, interleaved;
+    Kind expected;
+    std::uint32_t bytesPerSample;
+  } rows[] = {
+      {32, 32, true, false, true, Kind::AVAudioPCMFormatFloat32, 4},
+      {64, 64, true, false, false, Kind::AVAudioPCMFormatFloat64, 8},
+      {16, 16, false, false, true, Kind::AVAudioPCMFormatInt16, 2},
+      {32, 32, false, false, false, Kind::AVAudioPCMFormatInt32, 4},
+      {64, 64, false, false, true, Kind::AVAudioOtherFormat, 0},   // int64
+      {16, 16, false, true, true, Kind::AVAudioOtherFormat, 0},    // big-endian
+      {24, 24, false, false, false, Kind::AVAudioOtherFormat, 0},  // packed 24-bit
+      {24, 32, false, false, true, Kind::AVAudioOtherFormat, 0},   // padded
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << row.totalBits << (row.isFloat ? " float" : " int"));
+    AudioStreamBasicDescription asbd;
+    FillOutASBDForLPCM(asbd, 48000, 2, row.validBits, row.totalBits, row.isFloat, row.bigEndian,
+                       !row.interleaved);
+    const auto format = AVAudioFormat::initWithStreamDescription(asbd);
+    ASSERT_NE(format, nullptr);
+    EXPECT_EQ(format->commonFormat(), row.expected);
+    EXPECT_EQ(format->bytesPerSample(), row.bytesPerSample);
+    EXPECT_EQ(format->channelCount(), 2u);
+    EXPECT_EQ(format->isInterleaved(), row.interleaved);
+    const auto direct =
+        AVAudioFormat::initWithCommonFormat(row.expected, 48000, 2, row.interleaved);
+    EXPECT_EQ(direct != nullptr, row.expected != Kind::AVAudioOtherFormat);
+    EXPECT_TRUE(!direct || direct->streamDescription() == asbd);
+  }
+  AudioStreamBasicDescription asbd;
   FillOutASBDForLPCM(asbd, 48000, 2, 16, 16, false, false, false);
   AudioStreamBasicDescription packetAndFrameDisagree = asbd;
   packetAndFrameDisagree.mBytesPerPacket = 8;
@@ -23,6 +56,35 @@ TEST(AVAudioFormatStreamDescriptionTest, ClassifiesForeignLayoutsAndRefusesContr
   zeroFramesPerPacket.mFramesPerPacket = 0;
   EXPECT_EQ(AVAudioFormat::initWithStreamDescription(packetAndFrameDisagree), nullptr);
   EXPECT_EQ(AVAudioFormat::initWithStreamDescription(zeroFramesPerPacket), nullptr);
+}
+
+// A reader walks channelData[k][i * stride] for i < frameLength: creation must
+// refuse any list where that walk could leave a buffer or read misaligned.
+// (Partial frames, uneven channels and split interleaved buffers are refused
+// on the converter's malformed-input table; these are the ones it cannot reach.)
+TEST(AVAudioPCMBufferTest, RefusesListsThatAReaderCouldWalkOutOf) {
+  alignas(16) static std::uint8_t bytes[2][64] = {};
+  const struct {
+    AVAudioChannelCount channels;
+    bool interleaved;
+    std::vector<AudioBuffer> buffers;
+    UInt32 numberBuffersDelta = 0;
+  } lists[] = {
+      {3, false, {{1, 8, bytes[0]}, {1, 8, bytes[1]}}},  // too few planar buffers
+      {2, true, {{1, 8, bytes[0]}}},                     // channel count disagrees
+      {1, false, {{1, 8, bytes[0]}}, 1},                 // number of buffers disagrees
+      {1, false, {{1, 8, nullptr}}},                     // null data with bytes
+      {1, false, {{1, 8, bytes[0] + 2}}},                // misaligned floats
+  };
+  for (const auto& c : lists) {
+    AudioBufferList list;
+    list.mBuffers = c.buffers;
+    list.mNumberBuffers = static_cast<UInt32>(c.buffers.size()) + c.numberBuffersDelta;
+    const auto format = AVAudioFormat::initWithCommonFormat(Kind::AVAudioPCMFormatFloat32, 48000,
+                                                            c.channels, c.interleaved);
+    EXPECT_EQ(AVAudioPCMBuffer::initWithPCMFormat(format, list), nullptr)
+        << c.channels << " channels, " << c.buffers.size() << " buffers";
+  }
 }
 
 }  // namespace

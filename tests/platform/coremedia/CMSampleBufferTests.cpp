@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <string>
 #include <vector>
 
 namespace {
@@ -16,11 +15,8 @@ std::vector<float> floatsAt(const AudioBuffer& buffer) {
 }
 
 // The converter and the controllers reach the audio only through this list:
-// it must point at the right bytes for as long as the block is held, and
-// every refusal must be a status with cleared outputs, never stale pointers.
-class CMSampleBufferAudioBufferListTest : public ::testing::Test {};
-
-TEST_F(CMSampleBufferAudioBufferListTest, ListPointsAtAlignedChannelBytesThatOutliveTheBuffer) {
+// it must point at the right, aligned bytes for as long as the block is held.
+TEST(CMSampleBufferTest, ListPointsAtAlignedChannelBytesThatOutliveTheBuffer) {
   auto sbuf =
       CMSampleBufferCreateWithFloat32Channels(48000, {{1, 2, 3}, {4, 5, 6}}, CMTimeMake(7, 48000));
   EXPECT_EQ(CMSampleBufferGetNumSamples(sbuf), 3);
@@ -41,40 +37,32 @@ TEST_F(CMSampleBufferAudioBufferListTest, ListPointsAtAlignedChannelBytesThatOut
   }
 }
 
-struct RefusalCase {
-  const char* name;
-  CMSampleBufferRef sbuf;
-  OSStatus status;
-};
-
-class CMSampleBufferRefusalTest : public ::testing::TestWithParam<RefusalCase> {};
-
-TEST_P(CMSampleBufferRefusalTest, RefusesWithItsStatusAndClearsBothOutputs) {
-  AudioBufferList list;
-  list.mNumberBuffers = 1;
-  list.mBuffers.push_back({1, 4, &list});
-  CMBlockBufferRef block = std::make_shared<const CMBlockBuffer>(4);
-  EXPECT_EQ(CMSampleBufferGetAudioBufferListWithRetainedBlockBuffer(GetParam().sbuf, &list, nullptr,
-                                                                    nullptr, 0, &block),
-            GetParam().status);
-  EXPECT_EQ(list.mNumberBuffers, 0u);
-  EXPECT_TRUE(list.mBuffers.empty());
-  EXPECT_EQ(block, nullptr);
+// Every refusal must be its own status with both outputs cleared, never stale
+// pointers (the converter only sees that the call failed).
+TEST(CMSampleBufferTest, RefusesWithItsStatusAndClearsBothOutputs) {
+  const struct {
+    CMSampleBufferRef sbuf;
+    OSStatus status;
+  } cases[] = {
+      {nullptr, kCMSampleBufferError_RequiredParameterMissing},
+      {CMSampleBufferCreateInvalidated(CMSampleBufferCreateWithFloat32Channels(48000, {{1, 2}})),
+       kCMSampleBufferError_Invalidated},
+      {CMSampleBufferCreateWithoutFormatDescription({{0, 0, 0, 0}}, 1, 1),
+       kCMSampleBufferError_InvalidMediaFormat},
+      {CMSampleBufferCreateVideoFrame(), kCMSampleBufferError_InvalidMediaTypeForOperation},
+  };
+  for (const auto& c : cases) {
+    AudioBufferList list;
+    list.mNumberBuffers = 1;
+    list.mBuffers.push_back({1, 4, &list});
+    CMBlockBufferRef block = std::make_shared<const CMBlockBuffer>(4);
+    EXPECT_EQ(CMSampleBufferGetAudioBufferListWithRetainedBlockBuffer(c.sbuf, &list, nullptr,
+                                                                      nullptr, 0, &block),
+              c.status);
+    EXPECT_EQ(list.mNumberBuffers, 0u);
+    EXPECT_TRUE(list.mBuffers.empty());
+    EXPECT_EQ(block, nullptr);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Refusals, CMSampleBufferRefusalTest,
-    ::testing::Values(RefusalCase{"Null", nullptr, kCMSampleBufferError_RequiredParameterMissing},
-                      RefusalCase{"Invalidated",
-                                  CMSampleBufferCreateInvalidated(
-                                      CMSampleBufferCreateWithFloat32Channels(48000, {{1, 2}})),
-                                  kCMSampleBufferError_Invalidated},
-                      RefusalCase{
-                          "NoFormatDescription",
-                          CMSampleBufferCreateWithoutFormatDescription({{0, 0, 0, 0}}, 1, 1),
-                          kCMSampleBufferError_InvalidMediaFormat},
-                      RefusalCase{"VideoFrame", CMSampleBufferCreateVideoFrame(),
-                                  kCMSampleBufferError_InvalidMediaTypeForOperation}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -18,19 +18,14 @@ using namespace std::chrono_literals;
 // Cross-thread ordering on the loop is proven by the engine's ordering test.
 class MainRunLoopTest : public ::testing::Test {
  protected:
-  void SetUp() override { resetLoop(); }
-  void TearDown() override { resetLoop(); }
-
   // The loop is process-wide: leave no queued work or pending stop behind.
-  static void resetLoop() {
-    MainRunLoop::shared().adoptCurrentThread();
-    while (MainRunLoop::shared().drain() > 0) {
-    }
-    MainRunLoop::shared().stop();
-    MainRunLoop::shared().drain();  // consumes the stop
-    while (MainRunLoop::shared().drain() > 0) {
+  void SetUp() override {
+    loop_.adoptCurrentThread();
+    loop_.stop();
+    while (loop_.drain() > 0 || loop_.drain() > 0) {
     }
   }
+  void TearDown() override { SetUp(); }
 
   MainRunLoop& loop_ = MainRunLoop::shared();
   DispatchQueue& mainQueue_ = DispatchQueue::main();
