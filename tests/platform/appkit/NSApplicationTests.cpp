@@ -1,7 +1,9 @@
 #include "platform/appkit/NSApplication.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <chrono>
 #include <memory>
 #include <thread>
 
@@ -11,10 +13,11 @@
 
 namespace {
 
+using namespace std::chrono_literals;
+
 struct RecordingDelegate : NSApplicationDelegate {
   bool applicationShouldTerminateAfterLastWindowClosed(NSApplication&) override {
-    ++lastWindowQuestions;
-    return true;
+    return ++lastWindowQuestions > 0;
   }
   void applicationWillTerminate(NSApplication&) override { ++willTerminate; }
   int lastWindowQuestions = 0, willTerminate = 0;
@@ -64,6 +67,35 @@ TEST_F(NSApplicationTest, OnlyClosingTheLastVisibleWindowAsksTheDelegateWhetherT
   EXPECT_EQ(delegate_->lastWindowQuestions, 1);
   EXPECT_TRUE(loopWasStopped());
   EXPECT_TRUE(app_.hasTerminated());
+}
+
+// Ctrl-C and SIGTERM must end the application in an orderly way on the main
+// thread, let the program (the console UI) step in first, and never leave the
+// user without a way out. (A program that handles Ctrl-C itself is proven end
+// to end by the binary's Ctrl-C test.)
+TEST_F(NSApplicationTest, ASignalThatTheHandlerDeclinesTerminatesInOrder) {
+  app_.installTerminationSignalHandlers();
+  app_.setTerminationRequestHandler([](int, int) { return false; });
+  ASSERT_EQ(::raise(SIGTERM), 0);
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (!app_.hasTerminated() && std::chrono::steady_clock::now() < deadline) {
+    MainRunLoop::shared().drainFor(50ms);
+  }
+  EXPECT_EQ(app_.exitStatus(), 128 + SIGTERM);
+}
+
+TEST_F(NSApplicationTest, ASecondSignalWhileTerminationIsPendingExitsAtOnce) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        app_.installTerminationSignalHandlers();
+        // Nobody pumps the main loop: the orderly termination cannot finish.
+        ::raise(SIGINT);
+        ::raise(SIGINT);
+        std::this_thread::sleep_for(10s);
+        std::_Exit(0);
+      },
+      ::testing::ExitedWithCode(128 + SIGINT), "terminating at once");
 }
 
 }  // namespace

@@ -3,38 +3,76 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <latch>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
-#include "platform/dispatch/DispatchQueueFactory.h"
-#include "tests/support/ManualDispatchQueue.h"
+#include "platform/dispatch/TaskRing.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-// Capture callbacks rely on a queue running their work one item at a time, in
-// the order each sender submitted it; sync must hand back errors, must not
+// Work items carry replies and buffers: a task must hold move-only captures,
+// inline or on the heap, and release them exactly once however it ends; empty
+// callables make empty tasks.
+TEST(TaskTest, HoldsMoveOnlyCapturesAndReleasesThemOnce) {
+  auto token = std::make_shared<int>(1);  // its use count shows the live captures
+  int ran = 0;
+  {
+    Task small([&ran, value = std::make_unique<int>(7), token] { ran += *value; });
+    std::array<char, 4 * Task::inlineSize> padding{};
+    Task large([&ran, padding, token] { ran += *token + padding[0]; });
+    Task moved = std::move(small);
+    Task movedLarge;
+    movedLarge = std::move(large);
+    EXPECT_FALSE(small);  // NOLINT(bugprone-use-after-move): moved-from must be empty
+    EXPECT_FALSE(large);  // NOLINT(bugprone-use-after-move)
+    EXPECT_EQ(token.use_count(), 3);
+    moved();
+    movedLarge();
+    EXPECT_EQ(ran, 8);
+    movedLarge = nullptr;
+    EXPECT_EQ(token.use_count(), 2);
+  }
+  EXPECT_EQ(token.use_count(), 1);
+  EXPECT_FALSE(Task(std::function<void()>()));
+  EXPECT_THROW(Task()(), std::bad_function_call);
+}
+
+// A queue's backlog wraps around the ring and grows while wrapped: the order
+// of submission must survive both.
+TEST(TaskRingTest, KeepsOrderAcrossWrapAndGrowth) {
+  TaskRing ring;
+  std::vector<int> order;
+  int next = 0;
+  auto push = [&](int count) {
+    while (count-- > 0) ring.push([&order, n = next++] { order.push_back(n); });
+  };
+  push(12);
+  for (int i = 0; i < 9; ++i) ring.pop()();
+  push(40);  // wraps past the end of 16 slots, then grows twice
+  while (!ring.empty()) ring.pop()();
+  EXPECT_EQ(order.size(), 52u);
+  EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
+}
+
+// Capture callbacks rely on a queue running their work in the order each
+// sender submitted it, on its own thread; sync must hand back errors, must not
 // deadlock when the queue's own work calls it, and a throwing item must not
 // end the queue.
-TEST(SerialDispatchQueueTest, RunsEachSendersWorkInOrderOneAtATimeAndSyncNestsAndRethrows) {
+TEST(SerialDispatchQueueTest, RunsEachSendersWorkInOrderAndSyncNestsAndRethrows) {
   SerialDispatchQueue queue("order");
   std::vector<int> seen[2];  // touched only on the queue
-  std::atomic<int> inside{0};
-  bool overlapped = false;
   auto send = [&](int t) {
-    for (int i = 0; i < 500; ++i) {
-      queue.async([&, t, i] {
-        overlapped = overlapped || inside++ != 0;
-        seen[t].push_back(i);
-        --inside;
-      });
-    }
+    for (int i = 0; i < 500; ++i) queue.async([&, t, i] { seen[t].push_back(i); });
   };
   std::thread first(send, 0), second(send, 1);
   first.join();
@@ -42,9 +80,8 @@ TEST(SerialDispatchQueueTest, RunsEachSendersWorkInOrderOneAtATimeAndSyncNestsAn
   queue.async([] { throw std::runtime_error("lost"); });
   bool nestedRan = false;
   queue.sync([&] {
-    queue.sync([&] { nestedRan = true; });  // inline, else it would wait on itself
+    queue.sync([&] { nestedRan = queue.isCurrent(); });  // inline, else it would wait on itself
     EXPECT_TRUE(nestedRan);
-    EXPECT_FALSE(overlapped);
     for (const auto& items : seen) {
       EXPECT_EQ(items.size(), 500u);
       EXPECT_TRUE(std::is_sorted(items.begin(), items.end()));
@@ -71,43 +108,21 @@ TEST(SerialDispatchQueueTest, WakesTheWorkerForEveryItemSentAfterItFellAsleep) {
 // when the last reference goes away inside the queue's own work.
 TEST(SerialDispatchQueueTest, DroppingTheLastReferenceRunsWorkAlreadyQueued) {
   auto queue = std::make_unique<SerialDispatchQueue>("drain");
-  std::latch held(1);
   std::atomic<int> ran{0};
-  queue->async([&] { held.wait(); });
+  queue->async([] { std::this_thread::sleep_for(20ms); });
   for (int i = 0; i < 100; ++i) queue->async([&] { ++ran; });
-  std::thread opener([&] { held.count_down(); });
   queue.reset();
-  opener.join();
   EXPECT_EQ(ran.load(), 100);
 
-  auto slot = std::make_shared<std::shared_ptr<DispatchQueue>>(
-      std::make_shared<SerialDispatchQueue>("self-drop"));
-  DispatchQueue& selfDropping = **slot;
-  std::latch heldToo(1);
+  auto selfDropping = std::make_shared<SerialDispatchQueue>("self-drop");
+  std::latch held(1);
   std::promise<void> laterWorkRan;
-  selfDropping.async([&] { heldToo.wait(); });
-  selfDropping.async([slot] { slot->reset(); });  // the last reference, on the queue's thread
-  selfDropping.async([&] { laterWorkRan.set_value(); });
-  heldToo.count_down();
+  selfDropping->async([&] { held.wait(); });
+  selfDropping->async([last = selfDropping] {});  // released on the queue's own thread
+  selfDropping->async([&] { laterWorkRan.set_value(); });
+  selfDropping.reset();
+  held.count_down();
   EXPECT_EQ(laterWorkRan.get_future().wait_for(10s), std::future_status::ready);
-}
-
-// Tests drive the queues that production code makes for itself: replacing the
-// maker while other threads make queues must be safe.
-TEST(DispatchQueueFactoryTest, MakingAndReplacingConcurrentlyIsSafe) {
-  std::atomic<int> made{0};
-  std::atomic<bool> stop{false};
-  auto makeMany = [&] {
-    for (; !stop; ++made) DispatchQueue::makeSerial("stress")->async([] {});
-  };
-  std::thread first(makeMany), second(makeMany);
-  while (made.load() < 200) {
-    ScopedDispatchQueueFactory scope(
-        [](std::string label) { return std::make_shared<ManualDispatchQueue>(std::move(label)); });
-  }
-  stop = true;
-  first.join();
-  second.join();
 }
 
 }  // namespace
