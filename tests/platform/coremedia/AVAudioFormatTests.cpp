@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <vector>
 
 #include "platform/coremedia/AVAudioPCMBuffer.h"
 
@@ -62,23 +61,18 @@ TEST(AVAudioPCMBufferTest, RefusesListsThatAReaderCouldWalkOutOf) {
   const struct {
     AVAudioChannelCount channels;
     bool interleaved;
-    std::vector<AudioBuffer> buffers;
-    UInt32 numberBuffersDelta = 0;
-  } lists[] = {
-      {3, false, {{1, 8, bytes[0]}, {1, 8, bytes[1]}}},  // too few planar buffers
-      {2, true, {{1, 8, bytes[0]}}},                     // channel count disagrees
-      {1, false, {{1, 8, bytes[0]}}, 1},                 // number of buffers disagrees
-      {1, false, {{1, 8, nullptr}}},                     // null data with bytes
-      {1, false, {{1, 8, bytes[0] + 2}}},                // misaligned floats
-  };
-  for (const auto& c : lists) {
     AudioBufferList list;
-    list.mBuffers = c.buffers;
-    list.mNumberBuffers = static_cast<UInt32>(c.buffers.size()) + c.numberBuffersDelta;
+  } cases[] = {
+      {3, false, {2, {{1, 8, bytes[0]}, {1, 8, bytes[1]}}}},  // too few planar buffers
+      {2, true, {1, {{1, 8, bytes[0]}}}},                     // channel count disagrees
+      {1, false, {2, {{1, 8, bytes[0]}}}},                    // number of buffers disagrees
+      {1, false, {1, {{1, 8, nullptr}}}},                     // null data with bytes
+      {1, false, {1, {{1, 8, bytes[0] + 2}}}},                // misaligned floats
+  };
+  for (const auto& c : cases) {
     const auto format = AVAudioFormat::initWithCommonFormat(Kind::AVAudioPCMFormatFloat32, 48000,
                                                             c.channels, c.interleaved);
-    EXPECT_EQ(AVAudioPCMBuffer::initWithPCMFormat(format, list), nullptr)
-        << c.channels << " channels, " << c.buffers.size() << " buffers";
+    EXPECT_EQ(AVAudioPCMBuffer::initWithPCMFormat(format, c.list), nullptr) << c.channels;
   }
 }
 
