@@ -11,15 +11,14 @@
 class FreshApplicationTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    MainRunLoop& loop = MainRunLoop::shared();
-    loop.adoptCurrentThread();
+    MainRunLoop::shared().adoptCurrentThread();
     // Runs leftover work (a terminate, say) before the application forgets it,
     // and consumes any stop it causes.
-    while (loop.drain() > 0) {
+    while (MainRunLoop::shared().drain() > 0) {
     }
     NSApplication::shared().resetForTesting();
-    loop.stop();
-    loop.drain();
+    MainRunLoop::shared().stop();
+    MainRunLoop::shared().drain();
   }
   void TearDown() override { SetUp(); }
 

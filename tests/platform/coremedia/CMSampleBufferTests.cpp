@@ -30,8 +30,7 @@ TEST(CMSampleBufferTest, ListComesWithItsBlockAndRefusalsClearBothOutputs) {
       {CMSampleBufferCreateVideoFrame(), kCMSampleBufferError_InvalidMediaTypeForOperation},
   };
   for (const auto& c : refusals) {
-    list.mNumberBuffers = 1;
-    list.mBuffers.assign(1, {1, 4, &list});
+    list = {1, {{1, 4, &list}}};
     block = std::make_shared<const CMBlockBuffer>(4);
     EXPECT_EQ(CMSampleBufferGetAudioBufferListWithRetainedBlockBuffer(c.sbuf, &list, nullptr,
                                                                       nullptr, 0, &block),

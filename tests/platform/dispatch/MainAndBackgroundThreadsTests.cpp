@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
+#include <latch>
 #include <stdexcept>
 #include <thread>
 
+#include "platform/dispatch/BackgroundTasks.h"
 #include "platform/dispatch/DispatchQueue.h"
 
 namespace {
@@ -57,6 +60,31 @@ TEST(MainRunLoopTest, AnotherThreadPumpsOnlyUnderAScopedTestBinding) {
     EXPECT_TRUE(MainRunLoop::shared().isMainThread());
   }).join();
   EXPECT_TRUE(MainRunLoop::shared().isMainThread());
+}
+
+// Display listens and permission checks wait inside background tasks: the pool
+// must never use the main thread and must never starve behind blocked tasks.
+TEST(BackgroundTasksTest, TasksBlockedOnALaterTaskDoNotStarveItNorRunOnMain) {
+  MainRunLoop::shared().adoptCurrentThread();
+  std::latch release(1);
+  std::atomic<int> finished{0}, onMain{0};
+  for (int i = 0; i < 12; ++i) {
+    BackgroundTasks::detach([&] {
+      onMain += MainRunLoop::shared().isMainThread() ? 1 : 0;
+      release.wait();
+      ++finished;
+    });
+  }
+  std::promise<void> releaserRan;
+  BackgroundTasks::detach([&] {
+    release.count_down();
+    releaserRan.set_value();
+  });
+  // Bounded so that a starved pool fails the test instead of hanging it.
+  ASSERT_EQ(releaserRan.get_future().wait_for(30s), std::future_status::ready);
+  BackgroundTasks::waitIdle();
+  EXPECT_EQ(finished.load(), 12);
+  EXPECT_EQ(onMain.load(), 0);
 }
 
 }  // namespace
