@@ -20,7 +20,6 @@ TEST(vDSPTest, EachOperationWritesEveryStridedSlotAndNothingElse) {
     vDSP_Length n;
   } cases[] = {{1, 1, 0}, {1, 1, 7}, {1, 1, 1003}, {6, 1, 33}, {1, 3, 17}, {-1, 1, 9}, {1, -2, 9}};
   for (const auto& [in, out, n] : cases) {
-    SCOPED_TRACE(testing::Message() << in << " " << out << " " << n);
     // Element k of an operand sits at first + k * stride; negative strides
     // start at the far end, as callers pass them.
     auto size = [n = n](vDSP_Stride s) { return n == 0 ? 1 : (n - 1) * (s < 0 ? -s : s) + 1; };
@@ -36,7 +35,7 @@ TEST(vDSPTest, EachOperationWritesEveryStridedSlotAndNothingElse) {
       a32[i] = static_cast<std::int32_t>(i * 2654435761u);
     }
     std::vector<float> sum(size(out) + 1, -999.0f), c16 = sum, c32 = sum;
-    std::vector<float> sumWanted = sum, c16Wanted = sum, c32Wanted = sum;
+    std::vector<float> sumWanted = sum, c16Wanted = sum, c32Wanted = sum, quotientWanted = sum;
     const std::ptrdiff_t i0 = at(in, 0), o0 = at(out, 0);
     vDSP_vadd(a.data() + i0, in, a.data() + i0, in, sum.data() + o0, out, n);
     vDSP_vflt16(a16.data() + i0, in, c16.data() + o0, out, n);
@@ -47,13 +46,11 @@ TEST(vDSPTest, EachOperationWritesEveryStridedSlotAndNothingElse) {
       sumWanted[at(out, k)] = 2 * a[at(in, k)];
       c16Wanted[at(out, k)] = static_cast<float>(a16[at(in, k)]);
       c32Wanted[at(out, k)] = static_cast<float>(a32[at(in, k)]);
+      quotientWanted[at(out, k)] = c16Wanted[at(out, k)] / c16Wanted[o0];  // o0 comes first
     }
-    std::vector<float> quotientWanted = c16Wanted;
-    for (vDSP_Length k = 0; k < n; ++k) quotientWanted[at(out, k)] /= c16Wanted[o0];
-    EXPECT_EQ(sum, sumWanted);
-    EXPECT_EQ(c16, c16Wanted);
-    EXPECT_EQ(c32, c32Wanted);
-    EXPECT_EQ(quotient, quotientWanted);
+    EXPECT_EQ((std::vector{sum, c16, c32, quotient}),
+              (std::vector{sumWanted, c16Wanted, c32Wanted, quotientWanted}))
+        << "strides " << in << ", " << out << ", length " << n;
   }
 }
 

@@ -57,10 +57,7 @@ TEST_F(NSApplicationTest, ASignalThatTheHandlerDeclinesTerminatesInOrder) {
   app_.installTerminationSignalHandlers();
   app_.setTerminationRequestHandler([](int, int) { return false; });
   ASSERT_EQ(::raise(SIGTERM), 0);
-  const auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (!app_.hasTerminated() && std::chrono::steady_clock::now() < deadline) {
-    MainRunLoop::shared().drainFor(50ms);
-  }
+  for (int i = 0; i < 200 && !app_.hasTerminated(); ++i) MainRunLoop::shared().drainFor(50ms);
   EXPECT_EQ(app_.exitStatus(), 128 + SIGTERM);
 }
 
@@ -73,7 +70,6 @@ TEST_F(NSApplicationTest, ASecondSignalWhileTerminationIsPendingExitsAtOnce) {
         ::raise(SIGINT);
         ::raise(SIGINT);
         std::this_thread::sleep_for(10s);
-        std::_Exit(0);
       },
       ::testing::ExitedWithCode(128 + SIGINT), "terminating at once");
 }

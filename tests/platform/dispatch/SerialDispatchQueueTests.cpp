@@ -28,15 +28,14 @@ TEST(TaskTest, HoldsMoveOnlyCapturesAndReleasesThemOnce) {
     char padding[4 * Task::inlineSize] = {};
     Task large([&ran, padding, token] { ran += *token + padding[0]; });
     Task moved = std::move(small);
-    Task movedLarge;
-    movedLarge = std::move(large);
     EXPECT_FALSE(small);  // NOLINT(bugprone-use-after-move): moved-from must be empty
+    small = std::move(large);
     EXPECT_FALSE(large);  // NOLINT(bugprone-use-after-move)
     EXPECT_EQ(token.use_count(), 3);
     moved();
-    movedLarge();
+    small();
     EXPECT_EQ(ran, 8);
-    movedLarge = nullptr;
+    small = nullptr;
     EXPECT_EQ(token.use_count(), 2);
   }
   EXPECT_EQ(token.use_count(), 1);

@@ -5,10 +5,46 @@
 #include <cstdint>
 
 #include "platform/coremedia/AVAudioPCMBuffer.h"
+#include "platform/coremedia/CMSampleBuffer.h"
 
 namespace {
 
 using Kind = AVAudioCommonFormat;
+
+// The converter and the controllers reach the audio only through this list:
+// it must point at the bytes for as long as the block is held, and every
+// refusal must be its own status with both outputs cleared, never stale
+// pointers (the converter only sees that the call failed).
+TEST(CMSampleBufferTest, ListComesWithItsBlockAndRefusalsClearBothOutputs) {
+  auto sbuf = CMSampleBufferCreateWithFloat32Channels(48000, {{1, 2}, {4, 5}});
+  AudioBufferList list;
+  CMBlockBufferRef block;
+  ASSERT_EQ(CMSampleBufferGetAudioBufferListWithRetainedBlockBuffer(sbuf, &list, nullptr, nullptr,
+                                                                    0, &block),
+            noErr);
+  EXPECT_EQ(block, CMSampleBufferGetDataBuffer(sbuf));  // keeps the list's bytes alive
+
+  const struct {
+    CMSampleBufferRef sbuf;
+    OSStatus status;
+  } refusals[] = {
+      {nullptr, kCMSampleBufferError_RequiredParameterMissing},
+      {CMSampleBufferCreateInvalidated(CMSampleBufferCreateWithFloat32Channels(48000, {{1, 2}})),
+       kCMSampleBufferError_Invalidated},
+      {CMSampleBufferCreateWithoutFormatDescription({{0, 0, 0, 0}}, 1, 1),
+       kCMSampleBufferError_InvalidMediaFormat},
+      {CMSampleBufferCreateVideoFrame(), kCMSampleBufferError_InvalidMediaTypeForOperation},
+  };
+  for (const auto& c : refusals) {
+    list = {1, {{1, 4, &list}}};
+    block = std::make_shared<const CMBlockBuffer>(4);
+    EXPECT_EQ(CMSampleBufferGetAudioBufferListWithRetainedBlockBuffer(c.sbuf, &list, nullptr,
+                                                                      nullptr, 0, &block),
+              c.status);
+    EXPECT_TRUE(list.mNumberBuffers == 0 && list.mBuffers.empty());
+    EXPECT_EQ(block, nullptr);
+  }
+}
 
 // The delivered description decides how bytes are read: each layout must be
 // named for what it is (the three the converter reads, big-endian and packed
@@ -29,8 +65,8 @@ TEST(AVAudioFormatTest, ClassifiesEachLayoutAndRefusesContradictions) {
       {64, 64, false, false, true, Kind::AVAudioOtherFormat, 0},  // int64
       {24, 32, false, false, true, Kind::AVAudioOtherFormat, 0},  // padded
   };
+  AudioStreamBasicDescription asbd;
   for (const auto& row : rows) {
-    AudioStreamBasicDescription asbd;
     FillOutASBDForLPCM(asbd, 48000, 2, row.validBits, row.totalBits, row.isFloat, row.bigEndian,
                        !row.interleaved);
     const auto format = AVAudioFormat::initWithStreamDescription(asbd);
@@ -42,9 +78,7 @@ TEST(AVAudioFormatTest, ClassifiesEachLayoutAndRefusesContradictions) {
     EXPECT_EQ(direct != nullptr, row.expected != Kind::AVAudioOtherFormat);
     EXPECT_TRUE(!direct || direct->streamDescription() == asbd);
   }
-  AudioStreamBasicDescription asbd;
-  FillOutASBDForLPCM(asbd, 48000, 2, 16, 16, false, false, false);
-  asbd.mBytesPerPacket = 8;  // packet and frame sizes disagree
+  asbd.mBytesPerPacket = 4;  // packet and frame sizes disagree (the last row has 8-byte frames)
   EXPECT_EQ(AVAudioFormat::initWithStreamDescription(asbd), nullptr);
   asbd.mBytesPerPacket = asbd.mBytesPerFrame;
   asbd.mFramesPerPacket = 0;
