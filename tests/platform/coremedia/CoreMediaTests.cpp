@@ -47,27 +47,27 @@ TEST(CMSampleBufferTest, ListComesWithItsBlockAndRefusalsClearBothOutputs) {
 }
 
 // The delivered description decides how bytes are read: each layout must be
-// named for what it is (the three the converter reads, big-endian and packed
-// 24-bit layouts are proven by the converter's tables),
-// the common ones must describe themselves the same way when built directly,
-// and sizes that contradict each other must not be read at all.
+// named for what it is (the converter's tables prove the three it reads and
+// the big-endian and packed 24-bit ones), the common ones must describe
+// themselves the same way when built directly, and sizes that contradict each
+// other must not be read at all.
 TEST(AVAudioFormatTest, ClassifiesEachLayoutAndRefusesContradictions) {
   const struct {
     UInt32 validBits, totalBits;
-    bool isFloat, bigEndian, interleaved;
+    bool isFloat, interleaved;
     Kind expected;
     std::uint32_t bytesPerSample;
   } rows[] = {
-      {32, 32, true, false, true, Kind::AVAudioPCMFormatFloat32, 4},
-      {64, 64, true, false, false, Kind::AVAudioPCMFormatFloat64, 8},
-      {16, 16, false, false, true, Kind::AVAudioPCMFormatInt16, 2},
-      {32, 32, false, false, false, Kind::AVAudioPCMFormatInt32, 4},
-      {64, 64, false, false, true, Kind::AVAudioOtherFormat, 0},  // int64
-      {24, 32, false, false, true, Kind::AVAudioOtherFormat, 0},  // padded
+      {32, 32, true, true, Kind::AVAudioPCMFormatFloat32, 4},
+      {64, 64, true, false, Kind::AVAudioPCMFormatFloat64, 8},
+      {16, 16, false, true, Kind::AVAudioPCMFormatInt16, 2},
+      {32, 32, false, false, Kind::AVAudioPCMFormatInt32, 4},
+      {64, 64, false, true, Kind::AVAudioOtherFormat, 0},  // int64
+      {24, 32, false, true, Kind::AVAudioOtherFormat, 0},  // padded
   };
   AudioStreamBasicDescription asbd;
   for (const auto& row : rows) {
-    FillOutASBDForLPCM(asbd, 48000, 2, row.validBits, row.totalBits, row.isFloat, row.bigEndian,
+    FillOutASBDForLPCM(asbd, 48000, 2, row.validBits, row.totalBits, row.isFloat, false,
                        !row.interleaved);
     const auto format = AVAudioFormat::initWithStreamDescription(asbd);
     ASSERT_NE(format, nullptr) << row.totalBits;
@@ -78,7 +78,7 @@ TEST(AVAudioFormatTest, ClassifiesEachLayoutAndRefusesContradictions) {
     EXPECT_EQ(direct != nullptr, row.expected != Kind::AVAudioOtherFormat);
     EXPECT_TRUE(!direct || direct->streamDescription() == asbd);
   }
-  asbd.mBytesPerPacket = 4;  // packet and frame sizes disagree (the last row has 8-byte frames)
+  asbd.mBytesPerPacket = 4;  // the last row has 8-byte frames: packet and frame disagree
   EXPECT_EQ(AVAudioFormat::initWithStreamDescription(asbd), nullptr);
   asbd.mBytesPerPacket = asbd.mBytesPerFrame;
   asbd.mFramesPerPacket = 0;

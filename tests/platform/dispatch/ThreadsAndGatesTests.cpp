@@ -12,6 +12,8 @@
 #include "platform/dispatch/CallbackGate.h"
 #include "platform/dispatch/DispatchQueue.h"
 
+// Which thread runs the host's work (the main loop, the background pool), and
+// the gate that keeps callbacks out of an object that is going away.
 namespace {
 
 using namespace std::chrono_literals;
