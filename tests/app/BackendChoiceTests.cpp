@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "backends/simulated/SimulatedCaptureBackend.h"
+#include "tests/support/SimulatedTestBackend.h"
 
 namespace harkwell {
 namespace {
@@ -35,7 +35,7 @@ TEST(BackendChoiceTest, PicksTheBackendTheRulesGive) {
       {"pulse", "simulated", false, error, "--backend pulse"},
   };
   // Stands in for a sound server: an object we can recognise.
-  const std::shared_ptr<CaptureBackend> server = SimulatedCaptureBackend::makeManual();
+  const std::shared_ptr<CaptureBackend> server = SimulatedTestBackend::makeManual();
   for (const auto& c : cases) {
     int probes = 0;
     const BackendChoice choice =

@@ -43,7 +43,7 @@ const AudioDevice display{"Display 1", AudioDeviceType::output, "1", true};
 // each must give back its queues, threads, buffers and events.
 class CaptureCycleSoakTest : public ::testing::Test, protected harkwell::testing::HostOnMainLoop {
  protected:
-  CaptureCycleSoakTest() : HostOnMainLoop(SimulatedCaptureBackend::makeManual()) {
+  CaptureCycleSoakTest() : HostOnMainLoop(SimulatedTestBackend::makeManual()) {
     backend_->addMicrophone({microphone.id, microphone.name});
     backend_->addDisplay(1);
     ui_->setKeepsAudioData(false);

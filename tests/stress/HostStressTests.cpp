@@ -20,7 +20,7 @@ namespace {
 
 using harkwell::testing::UiCall;
 using namespace std::chrono_literals;
-using Backend = SimulatedCaptureBackend;
+using Backend = SimulatedTestBackend;
 
 // Real devices, one that does not exist, and an id given with the other type.
 const std::vector<AudioDevice> devices = {

@@ -9,7 +9,6 @@
 
 #include "audio/capture/HostLog.h"
 #include "audio/service/BridgeApi.h"
-#include "backends/simulated/SimulatedCaptureBackend.h"
 #include "bridge/BridgeFlutterApi.h"
 #include "bridge/BridgeHostApiSetup.h"
 #include "platform/capture/CaptureBackend.h"
@@ -17,6 +16,7 @@
 #include "platform/dispatch/MainRunLoop.h"
 #include "platform/flutter/FlutterEngine.h"
 #include "tests/support/CaptureTestHelpers.h"
+#include "tests/support/SimulatedTestBackend.h"
 #include "tests/support/UiDriver.h"
 
 namespace harkwell::testing {
@@ -28,7 +28,7 @@ namespace harkwell::testing {
 // it waits. Log lines are recorded. Built and destroyed on the test's thread.
 class HostOnMainLoop {
  public:
-  explicit HostOnMainLoop(std::shared_ptr<SimulatedCaptureBackend> backend,
+  explicit HostOnMainLoop(std::shared_ptr<SimulatedTestBackend> backend,
                           MainLoopMode mode = MainLoopMode::runsElsewhere)
       : backend_(std::move(backend)),
         engine_(std::make_unique<FlutterEngine>()),
@@ -80,7 +80,7 @@ class HostOnMainLoop {
   }
 
  protected:
-  std::shared_ptr<SimulatedCaptureBackend> backend_;
+  std::shared_ptr<SimulatedTestBackend> backend_;
   std::unique_ptr<FlutterEngine> engine_;
   std::shared_ptr<BridgeFlutterApi> flutterApi_;
   std::unique_ptr<UiDriver> ui_;

@@ -7,11 +7,11 @@
 
 #include "audio/capture/CaptureInputAudioController.h"
 #include "audio/capture/CaptureStreamAudioController.h"
-#include "backends/simulated/SimulatedCaptureBackend.h"
 #include "platform/capture/CaptureBackend.h"
 #include "platform/dispatch/DispatchQueueFactory.h"
 #include "tests/support/CaptureTestHelpers.h"
 #include "tests/support/ManualDispatchQueue.h"
+#include "tests/support/SimulatedTestBackend.h"
 
 namespace harkwell {
 namespace {
@@ -76,7 +76,7 @@ class CaptureControllerTest : public ::testing::Test {
 
   ManualDispatchQueues queues_;
   testing::RecordedHostLog log_;
-  std::shared_ptr<SimulatedCaptureBackend> backend_ = SimulatedCaptureBackend::makeManual();
+  std::shared_ptr<SimulatedTestBackend> backend_ = SimulatedTestBackend::makeManual();
   std::shared_ptr<testing::RecordingFlutterApi> api_ =
       std::make_shared<testing::RecordingFlutterApi>();
 };

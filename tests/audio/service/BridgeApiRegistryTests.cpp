@@ -31,7 +31,7 @@ NSError failure(CaptureErrorCode code, const char* text) {
 // is stopped, so a fresh listen starts anew and an unlisten stops it as usual.
 // A listen while capturing changes nothing.
 TEST_F(BridgeApiRegistryTest, AnEndByItselfIsToldOnceAndAFreshListenStartsAnew) {
-  using Act = std::function<void(SimulatedCaptureBackend&)>;
+  using Act = std::function<void(SimulatedTestBackend&)>;
   const struct {
     bool input;
     Act before, after;  // before the listen; once it runs

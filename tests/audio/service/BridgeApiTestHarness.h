@@ -29,19 +29,19 @@ inline AudioDevice display(std::string id, std::string name = "Display") {
 class BridgeApiTest : public ::testing::Test, protected harkwell::testing::HostOnMainLoop {
  protected:
   BridgeApiTest()
-      : HostOnMainLoop(SimulatedCaptureBackend::makeManual(),
+      : HostOnMainLoop(SimulatedTestBackend::makeManual(),
                        harkwell::testing::MainLoopMode::pumpWhileWaiting) {
     NSWorkspace::sharedWorkspace().setOpensLinks(false);
     NSWorkspace::sharedWorkspace().clearOpenedURLs();
   }
   ~BridgeApiTest() override {
     releaseHeld();
-    backend_->setAccessAnswer(SimulatedCaptureBackend::AccessAnswer::denied);
+    backend_->setAccessAnswer(SimulatedTestBackend::AccessAnswer::denied);
     backend_->answerAccessRequest(false);
     EXPECT_TRUE(ui_->settle()) << "something was still in flight at the end of the test";
   }
 
-  SimulatedCaptureBackend& backend() { return *backend_; }
+  SimulatedTestBackend& backend() { return *backend_; }
   UiDriver& ui() { return *ui_; }
   std::vector<std::string> logLines() const { return log_.lines(); }
 

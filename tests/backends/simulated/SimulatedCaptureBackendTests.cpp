@@ -1,4 +1,4 @@
-#include "backends/simulated/SimulatedCaptureBackend.h"
+#include "tests/support/SimulatedTestBackend.h"
 
 #include "tests/backends/contract/CaptureBackendContract.h"
 
@@ -7,11 +7,11 @@ namespace harkwell::contract {
 // through its device controls.
 std::unique_ptr<Target> makeTarget() {
   struct Simulated final : Target {
-    std::shared_ptr<SimulatedCaptureBackend> simulated = SimulatedCaptureBackend::makePaced();
+    std::shared_ptr<SimulatedTestBackend> simulated = SimulatedTestBackend::makePaced();
     Simulated() {
       backend = simulated;
-      microphoneID = SimulatedCaptureBackend::kMicrophoneID;
-      displayID = SimulatedCaptureBackend::kDisplayID;
+      microphoneID = SimulatedTestBackend::kMicrophoneID;
+      displayID = SimulatedTestBackend::kDisplayID;
       shortestBufferSeconds = 0.01;
     }
     void removeDevices() override {
@@ -27,8 +27,8 @@ namespace {
 // At stake: a caller waiting for an access answer or a display query would
 // wait forever if a backend that goes away with them pending dropped them.
 TEST(SimulatedCaptureBackendTest, PendingQuestionsAreAnsweredWithARefusalWhenTheBackendGoesAway) {
-  auto backend = SimulatedCaptureBackend::makeManual();
-  backend->setAccessAnswer(SimulatedCaptureBackend::AccessAnswer::pending);
+  auto backend = SimulatedTestBackend::makeManual();
+  backend->setAccessAnswer(SimulatedTestBackend::AccessAnswer::pending);
   backend->setShareableContentPending(true);
   std::vector<bool> granted;
   std::vector<ShareableContentAnswer> answers;

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "audio/service/BridgeApi.h"
-#include "backends/simulated/SimulatedCaptureBackend.h"
 #include "platform/avfoundation/AVFoundationTypes.h"
+#include "tests/support/SimulatedTestBackend.h"
 
 namespace harkwell {
 namespace {
@@ -19,7 +19,7 @@ class SilentFlutterApi final : public BridgeFlutterApiProtocol {
 // built-in and external devices alike. What a backend owes the stand-in is
 // the capture backend contract's (tests/backends/contract).
 TEST(MicrophoneDiscoveryTest, ListsMicrophonesWithTheTypeTheRunningSystemHas) {
-  auto backend = SimulatedCaptureBackend::makeManual();
+  auto backend = SimulatedTestBackend::makeManual();
   CaptureBackend::setCurrent(backend);
   backend->addMicrophone({"mic-1", "Mic"});
   const auto api = BridgeApi::create(std::make_shared<SilentFlutterApi>());
