@@ -15,20 +15,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr double kScreenFrameInterval = 1.0 / 30;  // seconds; the fastest screen rate
 
-template <typename T>
-std::optional<T> take(std::optional<T>& slot) {
-  return std::exchange(slot, std::nullopt);
-}
-
-void callSafely(const CaptureCompletion& completion, std::optional<NSError> result) {
-  if (!completion) return;
-  // Completions are consumer code run from our threads: nothing may escape.
-  try {
-    completion(std::move(result));
-  } catch (...) {
-  }
-}
-
 }  // namespace
 
 // One signal the pacer plays: the next buffer is due at start + count * period,
@@ -53,17 +39,18 @@ struct SimulatedCaptureBackend::PacedSource {
   }
 };
 
-std::shared_ptr<SimulatedCaptureBackend> SimulatedCaptureBackend::makeManual() {
-  return std::shared_ptr<SimulatedCaptureBackend>(new SimulatedCaptureBackend(false));
+std::shared_ptr<SimulatedCaptureBackend> SimulatedCaptureBackend::makePaced() {
+  auto backend = std::shared_ptr<SimulatedCaptureBackend>(new SimulatedCaptureBackend());
+  backend->addPacedDevices();
+  return backend;
 }
 
-std::shared_ptr<SimulatedCaptureBackend> SimulatedCaptureBackend::makePaced() {
-  auto backend = std::shared_ptr<SimulatedCaptureBackend>(new SimulatedCaptureBackend(true));
+void SimulatedCaptureBackend::addPacedDevices() {
   SimulatedSignal microphone;  // follows the request: rate, channels and 10 ms buffers
   microphone.sampleRate = 16000;
   microphone.framesPerBuffer = 160;
   microphone.frequency = 440;
-  backend->addMicrophone({kMicrophoneID, kMicrophoneName}, microphone, true);
+  addMicrophone({kMicrophoneID, kMicrophoneName}, microphone, true);
 
   SimulatedSignal headset;
   headset.format = SimulatedSampleFormat::int16;
@@ -72,32 +59,24 @@ std::shared_ptr<SimulatedCaptureBackend> SimulatedCaptureBackend::makePaced() {
   headset.interleaved = true;
   headset.framesPerBuffer = 512;
   headset.frequency = 660;
-  backend->addMicrophone({kHeadsetID, kHeadsetName}, headset);
+  addMicrophone({kHeadsetID, kHeadsetName}, headset);
 
   SimulatedSignal display;
   display.sampleRate = 48000;
   display.channels = 2;
   display.framesPerBuffer = 1024;
   display.frequency = 1000;
-  backend->addDisplay(kDisplayID, display);
-  return backend;
+  addDisplay(kDisplayID, display);
 }
 
-SimulatedCaptureBackend::SimulatedCaptureBackend(bool paced) : paced_(paced) {}
+SimulatedCaptureBackend::SimulatedCaptureBackend() = default;
 
 SimulatedCaptureBackend::~SimulatedCaptureBackend() {
   std::thread pacer;
-  std::vector<std::function<void(bool)>> access;
-  std::vector<std::function<void(ShareableContentAnswer)>> content;
-  std::vector<HeldCompletion> held;
   {
     MutexLock lock(mutex_);
     pacerStopping_ = true;
     pacer = std::move(pacer_);
-    access.swap(pendingAccess_);
-    content.swap(pendingContent_);
-    held = std::move(heldStarts_);
-    for (auto& stop : heldStops_) held.push_back(std::move(stop));
   }
   pacerWake_.notify_all();
   if (pacer.joinable()) {
@@ -108,71 +87,42 @@ SimulatedCaptureBackend::~SimulatedCaptureBackend() {
       pacer.join();
     }
   }
-  // Every completion runs exactly once, so the ones still held are answered now.
-  for (auto& completion : access) {
-    try {
-      completion(false);
-    } catch (...) {
-    }
-  }
-  for (auto& completion : content) {
-    try {
-      completion({{}, makeCaptureError(CaptureErrorCode::noBackend, "The backend shut down")});
-    } catch (...) {
-    }
-  }
-  for (auto& completion : held) callSafely(completion.completion, std::move(completion.result));
 }
 
 // --- CaptureBackend ----------------------------------------------------------
 
 OperatingSystemVersion SimulatedCaptureBackend::operatingSystemVersion() {
-  MutexLock lock(mutex_);
-  return version_;
+  return {14, 0, 0};
 }
 
-std::vector<MicrophoneInfo> SimulatedCaptureBackend::microphones(const std::string& deviceType) {
+std::vector<MicrophoneInfo> SimulatedCaptureBackend::microphones(const std::string&) {
   MutexLock lock(mutex_);
-  requestedDeviceTypes_.push_back(deviceType);
   std::vector<MicrophoneInfo> result;
   for (const auto& microphone : microphones_) result.push_back(microphone.info);
   return result;
 }
 
 CaptureAuthorizationStatus SimulatedCaptureBackend::microphoneAuthorizationStatus() {
-  MutexLock lock(mutex_);
-  return authorization_;
+  return CaptureAuthorizationStatus::authorized;
 }
 
 void SimulatedCaptureBackend::requestMicrophoneAccess(std::function<void(bool)> completion) {
-  bool granted;
-  {
-    MutexLock lock(mutex_);
-    ++accessRequests_;
-    if (accessAnswer_ == AccessAnswer::pending) {
-      pendingAccess_.push_back(std::move(completion));
-      return;
-    }
-    granted = accessAnswer_ == AccessAnswer::granted;
-  }
-  if (completion) completion(granted);
+  if (completion) completion(true);
 }
 
 std::unique_ptr<MicrophoneCapture> SimulatedCaptureBackend::openMicrophone(
     const std::string& uniqueID) {
-  auto state = std::make_shared<SimulatedMicrophoneState>(uniqueID);
+  if (auto error = injectedFailure(Step::microphoneOpen)) throw *error;
   {
     MutexLock lock(mutex_);
-    if (auto error = take(failMicrophoneOpen_)) throw *error;
-    const bool exists =
-        std::any_of(microphones_.begin(), microphones_.end(),
-                    [&](const Microphone& m) { return m.info.uniqueID == uniqueID; });
-    if (!exists) {
+    if (std::none_of(microphones_.begin(), microphones_.end(),
+                     [&](const Microphone& m) { return m.info.uniqueID == uniqueID; })) {
       throw makeCaptureError(CaptureErrorCode::deviceNotFound,
                              "No microphone with the id " + uniqueID);
     }
-    microphoneCaptures_.push_back(state);
   }
+  auto state = std::make_shared<SimulatedMicrophoneState>(uniqueID);
+  opened(state);
   return std::make_unique<SimulatedMicrophoneCapture>(shared_from_this(), std::move(state));
 }
 
@@ -181,12 +131,7 @@ void SimulatedCaptureBackend::getShareableContent(
   ShareableContentAnswer answer;
   {
     MutexLock lock(mutex_);
-    ++contentQueries_;
-    if (contentPending_) {
-      pendingContent_.push_back(std::move(completion));
-      return;
-    }
-    answer = contentAnswer();
+    for (const auto& display : displays_) answer.displays.push_back({display.displayID});
   }
   if (completion) completion(std::move(answer));
 }
@@ -194,11 +139,7 @@ void SimulatedCaptureBackend::getShareableContent(
 std::unique_ptr<DisplayStream> SimulatedCaptureBackend::openDisplayStream(
     std::uint32_t displayID, DisplayStreamSettings settings, StreamStoppedHandler stopped) {
   auto state = std::make_shared<SimulatedStreamState>(displayID, settings, std::move(stopped));
-  {
-    MutexLock lock(mutex_);
-    streamSettings_[displayID] = settings;
-    streams_.push_back(state);
-  }
+  opened(state);
   return std::make_unique<SimulatedDisplayStream>(shared_from_this(), std::move(state));
 }
 
@@ -211,302 +152,20 @@ void SimulatedCaptureBackend::addMicrophone(MicrophoneInfo info,
   microphones_.push_back({std::move(info), signal, followsRequest});
 }
 
-void SimulatedCaptureBackend::removeMicrophone(const std::string& uniqueID) {
-  {
-    MutexLock lock(mutex_);
-    std::erase_if(microphones_, [&](const Microphone& m) { return m.info.uniqueID == uniqueID; });
-  }
-  stopMicrophoneCaptures(uniqueID);
-}
-
 void SimulatedCaptureBackend::addDisplay(std::uint32_t displayID,
                                          std::optional<SimulatedSignal> signal) {
   MutexLock lock(mutex_);
   displays_.push_back({displayID, signal});
 }
 
-void SimulatedCaptureBackend::removeDisplay(std::uint32_t displayID) {
-  {
-    MutexLock lock(mutex_);
-    std::erase_if(displays_, [&](const Display& d) { return d.displayID == displayID; });
-  }
-  stopStreamsWithError(displayID, makeCaptureError(CaptureErrorCode::stoppedUnexpectedly,
-                                                   "The display was disconnected"));
-}
-
-// --- System and permissions --------------------------------------------------
-
-void SimulatedCaptureBackend::setOperatingSystemVersion(OperatingSystemVersion version) {
+void SimulatedCaptureBackend::forgetMicrophone(const std::string& uniqueID) {
   MutexLock lock(mutex_);
-  version_ = version;
+  std::erase_if(microphones_, [&](const Microphone& m) { return m.info.uniqueID == uniqueID; });
 }
 
-std::vector<std::string> SimulatedCaptureBackend::requestedDeviceTypes() const {
+void SimulatedCaptureBackend::forgetDisplay(std::uint32_t displayID) {
   MutexLock lock(mutex_);
-  return requestedDeviceTypes_;
-}
-
-void SimulatedCaptureBackend::setAuthorizationStatus(CaptureAuthorizationStatus status) {
-  MutexLock lock(mutex_);
-  authorization_ = status;
-}
-
-void SimulatedCaptureBackend::setAccessAnswer(AccessAnswer answer) {
-  MutexLock lock(mutex_);
-  accessAnswer_ = answer;
-}
-
-std::size_t SimulatedCaptureBackend::answerAccessRequest(bool granted) {
-  std::vector<std::function<void(bool)>> pending;
-  {
-    MutexLock lock(mutex_);
-    pending.swap(pendingAccess_);
-    // A granted request authorises, a refused one denies, as the system does.
-    authorization_ =
-        granted ? CaptureAuthorizationStatus::authorized : CaptureAuthorizationStatus::denied;
-  }
-  for (auto& completion : pending) {
-    if (completion) completion(granted);
-  }
-  return pending.size();
-}
-
-std::size_t SimulatedCaptureBackend::accessRequestCount() const {
-  MutexLock lock(mutex_);
-  return accessRequests_;
-}
-
-void SimulatedCaptureBackend::setShareableContentError(std::optional<NSError> error) {
-  MutexLock lock(mutex_);
-  contentError_ = std::move(error);
-}
-
-void SimulatedCaptureBackend::setShareableContentPending(bool pending) {
-  MutexLock lock(mutex_);
-  contentPending_ = pending;
-}
-
-std::size_t SimulatedCaptureBackend::answerShareableContent() {
-  std::vector<std::function<void(ShareableContentAnswer)>> pending;
-  ShareableContentAnswer answer;
-  {
-    MutexLock lock(mutex_);
-    pending.swap(pendingContent_);
-    answer = contentAnswer();
-  }
-  for (auto& completion : pending) {
-    if (completion) completion(answer);
-  }
-  return pending.size();
-}
-
-std::size_t SimulatedCaptureBackend::shareableContentQueryCount() const {
-  MutexLock lock(mutex_);
-  return contentQueries_;
-}
-
-ShareableContentAnswer SimulatedCaptureBackend::contentAnswer() const {
-  if (contentError_) return {{}, contentError_};
-  ShareableContentAnswer answer;
-  for (const auto& display : displays_) answer.displays.push_back({display.displayID});
-  return answer;
-}
-
-// --- Failures ----------------------------------------------------------------
-
-void SimulatedCaptureBackend::failNextMicrophoneOpen(NSError error) {
-  MutexLock lock(mutex_);
-  failMicrophoneOpen_ = std::move(error);
-}
-
-void SimulatedCaptureBackend::failNextMicrophoneStart(NSError error) {
-  MutexLock lock(mutex_);
-  failMicrophoneStart_ = std::move(error);
-}
-
-void SimulatedCaptureBackend::failNextAddOutput(NSError error) {
-  MutexLock lock(mutex_);
-  failAddOutput_ = std::move(error);
-}
-
-void SimulatedCaptureBackend::failNextStreamStart(NSError error) {
-  MutexLock lock(mutex_);
-  failStreamStart_ = std::move(error);
-}
-
-void SimulatedCaptureBackend::failNextStreamStop(NSError error) {
-  MutexLock lock(mutex_);
-  failStreamStop_ = std::move(error);
-}
-
-void SimulatedCaptureBackend::holdStreamStartCompletions(bool hold) {
-  MutexLock lock(mutex_);
-  holdStart_ = hold;
-}
-
-void SimulatedCaptureBackend::holdStreamStopCompletions(bool hold) {
-  MutexLock lock(mutex_);
-  holdStop_ = hold;
-}
-
-std::size_t SimulatedCaptureBackend::releaseStreamStartCompletions() {
-  std::vector<HeldCompletion> held;
-  {
-    MutexLock lock(mutex_);
-    held.swap(heldStarts_);
-  }
-  for (auto& completion : held) callSafely(completion.completion, std::move(completion.result));
-  return held.size();
-}
-
-std::size_t SimulatedCaptureBackend::releaseStreamStopCompletions() {
-  std::vector<HeldCompletion> held;
-  {
-    MutexLock lock(mutex_);
-    held.swap(heldStops_);
-  }
-  for (auto& completion : held) callSafely(completion.completion, std::move(completion.result));
-  return held.size();
-}
-
-std::size_t SimulatedCaptureBackend::stopStreamsWithError(std::uint32_t displayID, NSError error) {
-  std::vector<std::shared_ptr<SimulatedStreamState>> states;
-  {
-    MutexLock lock(mutex_);
-    states = streamStates(displayID);
-  }
-  std::size_t stopped = 0;
-  for (const auto& state : states) {
-    unschedule(state.get());
-    auto gate = state->endRun();
-    if (!gate) continue;
-    gate->close();
-    state->notifyStopped(error);
-    ++stopped;
-  }
-  return stopped;
-}
-
-std::size_t SimulatedCaptureBackend::stopMicrophoneCaptures(const std::string& uniqueID) {
-  std::vector<std::shared_ptr<SimulatedMicrophoneState>> states;
-  {
-    MutexLock lock(mutex_);
-    states = microphoneStates(uniqueID);
-  }
-  std::size_t stopped = 0;
-  for (const auto& state : states) {
-    unschedule(state.get());
-    if (auto gate = state->endRun()) {
-      gate->close();
-      ++stopped;
-      if (auto handler = state->stopped()) {
-        handler(makeCaptureError(CaptureErrorCode::stoppedUnexpectedly, "The microphone stopped"));
-      }
-    }
-  }
-  return stopped;
-}
-
-// --- Delivery ----------------------------------------------------------------
-
-std::size_t SimulatedCaptureBackend::deliverToMicrophone(const std::string& uniqueID,
-                                                         CMSampleBufferRef sampleBuffer) {
-  std::vector<std::shared_ptr<SimulatedMicrophoneState>> states;
-  {
-    MutexLock lock(mutex_);
-    states = microphoneStates(uniqueID);
-  }
-  std::size_t delivered = 0;
-  for (const auto& state : states) {
-    if (auto sink = state->currentSink(); sink && sink->deliverSync(sampleBuffer)) ++delivered;
-  }
-  return delivered;
-}
-
-std::size_t SimulatedCaptureBackend::deliverToDisplay(std::uint32_t displayID,
-                                                      DisplayOutputKind kind,
-                                                      CMSampleBufferRef sampleBuffer) {
-  std::vector<std::shared_ptr<SimulatedStreamState>> states;
-  {
-    MutexLock lock(mutex_);
-    states = streamStates(displayID);
-  }
-  std::size_t delivered = 0;
-  for (const auto& state : states) {
-    for (const auto& sink : state->sinks(kind)) {
-      if (sink.deliverSync(sampleBuffer)) ++delivered;
-    }
-  }
-  return delivered;
-}
-
-// --- Observation -------------------------------------------------------------
-
-std::size_t SimulatedCaptureBackend::openMicrophoneCount() const {
-  MutexLock lock(mutex_);
-  return static_cast<std::size_t>(std::count_if(microphoneCaptures_.begin(),
-                                                microphoneCaptures_.end(),
-                                                [](const auto& weak) { return !weak.expired(); }));
-}
-
-std::size_t SimulatedCaptureBackend::runningMicrophoneCount() const {
-  MutexLock lock(mutex_);
-  return static_cast<std::size_t>(
-      std::count_if(microphoneCaptures_.begin(), microphoneCaptures_.end(), [](const auto& weak) {
-        auto state = weak.lock();
-        return state && state->isRunning();
-      }));
-}
-
-std::size_t SimulatedCaptureBackend::openStreamCount() const {
-  MutexLock lock(mutex_);
-  return static_cast<std::size_t>(std::count_if(streams_.begin(), streams_.end(),
-                                                [](const auto& weak) { return !weak.expired(); }));
-}
-
-std::size_t SimulatedCaptureBackend::runningStreamCount() const {
-  MutexLock lock(mutex_);
-  return static_cast<std::size_t>(
-      std::count_if(streams_.begin(), streams_.end(), [](const auto& weak) {
-        auto state = weak.lock();
-        return state && state->isCapturing();
-      }));
-}
-
-std::optional<AudioOutputSettings> SimulatedCaptureBackend::requestedSettings(
-    const std::string& uniqueID) const {
-  MutexLock lock(mutex_);
-  if (auto it = requestedSettings_.find(uniqueID); it != requestedSettings_.end()) {
-    return it->second;
-  }
-  return std::nullopt;
-}
-
-std::optional<DisplayStreamSettings> SimulatedCaptureBackend::streamSettings(
-    std::uint32_t displayID) const {
-  MutexLock lock(mutex_);
-  if (auto it = streamSettings_.find(displayID); it != streamSettings_.end()) return it->second;
-  return std::nullopt;
-}
-
-std::vector<std::shared_ptr<SimulatedMicrophoneState>> SimulatedCaptureBackend::microphoneStates(
-    const std::string& uniqueID) {
-  std::vector<std::shared_ptr<SimulatedMicrophoneState>> result;
-  for (const auto& weak : microphoneCaptures_) {
-    if (auto state = weak.lock(); state && state->uniqueID() == uniqueID) result.push_back(state);
-  }
-  return result;
-}
-
-std::vector<std::shared_ptr<SimulatedStreamState>> SimulatedCaptureBackend::streamStates(
-    std::uint32_t displayID) {
-  std::vector<std::shared_ptr<SimulatedStreamState>> result;
-  for (const auto& weak : streams_) {
-    if (auto state = weak.lock(); state && state->displayID() == displayID) {
-      result.push_back(state);
-    }
-  }
-  return result;
+  std::erase_if(displays_, [&](const Display& d) { return d.displayID == displayID; });
 }
 
 // --- Capture objects ---------------------------------------------------------
@@ -517,7 +176,6 @@ std::optional<NSError> SimulatedCaptureBackend::startMicrophone(
   {
     MutexLock lock(mutex_);
     if (state->isRunning()) return std::nullopt;
-    if (auto error = take(failMicrophoneStart_)) return error;
     auto it = std::find_if(microphones_.begin(), microphones_.end(), [&](const Microphone& m) {
       return m.info.uniqueID == state->uniqueID();
     });
@@ -525,16 +183,13 @@ std::optional<NSError> SimulatedCaptureBackend::startMicrophone(
       return makeCaptureError(CaptureErrorCode::deviceNotFound,
                               "The microphone " + state->uniqueID() + " is gone");
     }
-    const auto requested = state->requested();
-    requestedSettings_[state->uniqueID()] = requested;
-    if (paced_ && it->signal) {
-      signal = it->signal;
-      if (it->followsRequest) {
-        if (requested.sampleRate > 0) signal->sampleRate = requested.sampleRate;
-        if (requested.numberOfChannels > 0) signal->channels = requested.numberOfChannels;
-        signal->framesPerBuffer =
-            std::max(1, static_cast<int>(std::lround(signal->sampleRate / 100)));
-      }
+    signal = it->signal;
+    if (signal && it->followsRequest) {
+      const auto requested = state->requested();
+      if (requested.sampleRate > 0) signal->sampleRate = requested.sampleRate;
+      if (requested.numberOfChannels > 0) signal->channels = requested.numberOfChannels;
+      signal->framesPerBuffer =
+          std::max(1, static_cast<int>(std::lround(signal->sampleRate / 100)));
     }
   }
   auto sink = state->beginRun();
@@ -550,28 +205,19 @@ std::optional<NSError> SimulatedCaptureBackend::startMicrophone(
 
 void SimulatedCaptureBackend::stopMicrophone(
     const std::shared_ptr<SimulatedMicrophoneState>& state) {
-  unschedule(state.get());
-  // Closing waits for a buffer being handled on another thread; after it no
-  // buffer of this run reaches the consumer.
-  if (auto gate = state->endRun()) gate->close();
+  // After this no buffer of the run reaches the consumer.
+  endRun(*state);
 }
 
 void SimulatedCaptureBackend::closeMicrophone(const SimulatedMicrophoneState* state) {
-  MutexLock lock(mutex_);
-  std::erase_if(microphoneCaptures_, [&](const auto& weak) {
-    auto current = weak.lock();
-    return !current || current.get() == state;
-  });
+  closed(state);
 }
 
 void SimulatedCaptureBackend::addStreamOutput(const std::shared_ptr<SimulatedStreamState>& state,
                                               DisplayOutputKind kind,
                                               std::shared_ptr<DispatchQueue> queue,
                                               SampleBufferHandler handler) {
-  {
-    MutexLock lock(mutex_);
-    if (auto error = take(failAddOutput_)) throw *error;
-  }
+  if (auto error = injectedFailure(Step::addOutput)) throw *error;
   if (!queue || !handler) {
     throw makeCaptureError(CaptureErrorCode::outputRejected,
                            "A stream output needs a queue and a handler");
@@ -581,27 +227,21 @@ void SimulatedCaptureBackend::addStreamOutput(const std::shared_ptr<SimulatedStr
 
 void SimulatedCaptureBackend::startStream(const std::shared_ptr<SimulatedStreamState>& state,
                                           CaptureCompletion completion) {
-  std::optional<NSError> result;
+  std::optional<NSError> result = injectedFailure(Step::streamStart);
   std::optional<SimulatedSignal> signal;
-  bool hold;
-  {
+  if (!result) {
     MutexLock lock(mutex_);
-    hold = holdStart_;
-    if (auto error = take(failStreamStart_)) {
-      result = std::move(error);
+    auto it = std::find_if(displays_.begin(), displays_.end(),
+                           [&](const Display& d) { return d.displayID == state->displayID(); });
+    if (it == displays_.end()) {
+      result = makeCaptureError(CaptureErrorCode::deviceNotFound,
+                                "No display with the id " + std::to_string(state->displayID()));
     } else {
-      auto it = std::find_if(displays_.begin(), displays_.end(),
-                             [&](const Display& d) { return d.displayID == state->displayID(); });
-      if (it == displays_.end()) {
-        result = makeCaptureError(CaptureErrorCode::deviceNotFound,
-                                  "No display with the id " + std::to_string(state->displayID()));
-      } else if (paced_) {
-        signal = it->signal;
-      }
+      signal = it->signal;
     }
   }
+  // Capture begins now, before the completion is reported.
   if (!result) {
-    // Capture begins now, before the completion is reported (or released).
     if (auto gate = state->beginRun(); gate && signal) {
       const auto& settings = state->settings();
       if (settings.capturesAudio) {
@@ -619,44 +259,30 @@ void SimulatedCaptureBackend::startStream(const std::shared_ptr<SimulatedStreamS
       schedule(std::move(screen));
     }
   }
-  if (hold) {
-    MutexLock lock(mutex_);
-    heldStarts_.push_back({std::move(completion), std::move(result)});
-    return;
-  }
-  callSafely(completion, std::move(result));
+  complete(Step::streamStart, std::move(completion), std::move(result));
 }
 
 void SimulatedCaptureBackend::stopStream(const std::shared_ptr<SimulatedStreamState>& state,
                                          CaptureCompletion completion) {
-  std::optional<NSError> result;
-  bool hold;
-  {
-    MutexLock lock(mutex_);
-    hold = holdStop_;
-    result = take(failStreamStop_);
-  }
-  if (!result) {
-    unschedule(state.get());
-    if (auto gate = state->endRun()) gate->close();
-  }
-  if (hold) {
-    MutexLock lock(mutex_);
-    heldStops_.push_back({std::move(completion), std::move(result)});
-    return;
-  }
-  callSafely(completion, std::move(result));
+  auto result = injectedFailure(Step::streamStop);
+  if (!result) endRun(*state);
+  complete(Step::streamStop, std::move(completion), std::move(result));
 }
 
 void SimulatedCaptureBackend::closeStream(const std::shared_ptr<SimulatedStreamState>& state) {
-  unschedule(state.get());
-  if (auto gate = state->endRun()) gate->close();
+  endRun(*state);
   state->close();
-  MutexLock lock(mutex_);
-  std::erase_if(streams_, [&](const auto& weak) {
-    auto current = weak.lock();
-    return !current || current == state;
-  });
+  closed(state.get());
+}
+
+void SimulatedCaptureBackend::complete(Step, CaptureCompletion completion,
+                                       std::optional<NSError> result) {
+  if (!completion) return;
+  // Completions are consumer code run from our threads: nothing may escape.
+  try {
+    completion(std::move(result));
+  } catch (...) {
+  }
 }
 
 // --- Pacer -------------------------------------------------------------------

@@ -3,7 +3,6 @@
 
 #include "audio/capture/HostLog.h"
 #include "audio/service/BridgeApi.h"
-#include "backends/simulated/SimulatedCaptureBackend.h"
 #include "bridge/BridgeFlutterApi.h"
 #include "bridge/BridgeFlutterApiCodec.h"
 #include "bridge/BridgeHostApiCodec.h"
@@ -12,6 +11,7 @@
 #include "fuzz/checks/FuzzEngine.h"
 #include "platform/appkit/NSWorkspace.h"
 #include "platform/capture/CaptureBackend.h"
+#include "tests/support/SimulatedTestBackend.h"
 
 namespace harkwell::fuzz {
 
@@ -29,7 +29,7 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr std::array<std::string_view, 5> operations = {"getDevices", "listen", "unlisten",
                                                         "checkPermission", "requestPermission"};
 
-void injectFaults(SimulatedCaptureBackend& backend, std::uint8_t selector) {
+void injectFaults(SimulatedTestBackend& backend, std::uint8_t selector) {
   const auto error = [](CaptureErrorCode code) { return makeCaptureError(code, "injected"); };
   if (selector & 1 << 3) backend.failNextMicrophoneOpen(error(CaptureErrorCode::deviceUnavailable));
   if (selector & 1 << 4) backend.failNextAddOutput(error(CaptureErrorCode::outputRejected));
@@ -78,7 +78,7 @@ FuzzVerdict checkHostChannelInput(FuzzInput bytes) {
   const std::size_t badEventsBefore = badEvents().items().size();
   FlutterEngine& engine = fuzzEngine();
   NSWorkspace::sharedWorkspace().clearOpenedURLs();
-  auto backend = SimulatedCaptureBackend::makeManual();
+  auto backend = SimulatedTestBackend::makeManual();
   for (const char* id : {"mic-1", "mic-2"}) backend->addMicrophone({id, id});
   for (const std::uint32_t display : {1u, 2u}) backend->addDisplay(display);
   CaptureBackend::setCurrent(backend);

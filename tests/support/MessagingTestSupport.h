@@ -27,62 +27,52 @@ inline bool pumpMainUntil(const std::function<bool()>& done) {
   return true;
 }
 
-// Pumps whatever the main queue holds now and what that work queues in turn,
-// so that a test can assert that nothing more arrives.
+// Pumps the main queue until it stays empty, so that a test can assert that
+// nothing more arrives.
 inline void pumpMainIdle() {
   while (MainRunLoop::shared().drain() > 0) {
   }
 }
 
-// A one-shot signal that another thread can wait for, bounded in time.
-// Thread affinity: any thread.
-class TestSignal {
- public:
-  void notify() {
-    MutexLock lock(mutex_);
-    raised_ = true;
-    changed_.notify_all();
-  }
-  bool wait() {
-    MutexLock lock(mutex_);
-    const auto deadline = std::chrono::steady_clock::now() + messagingTestDeadline;
-    while (!raised_) {
-      if (changed_.wait_until(lock, deadline) == std::cv_status::timeout) return raised_;
-    }
-    return true;
-  }
-  bool raised() {
-    MutexLock lock(mutex_);
-    return raised_;
-  }
-
- private:
-  Mutex mutex_;
-  std::condition_variable_any changed_;
-  bool raised_ GUARDED_BY(mutex_) = false;
-};
-
 // Collects values from any thread.
-// Thread affinity: any thread.
 template <class T>
 class TestRecorder {
  public:
   void add(T value) {
     MutexLock lock(mutex_);
     values_.push_back(std::move(value));
+    changed_.notify_all();
   }
   std::vector<T> values() {
     MutexLock lock(mutex_);
     return values_;
   }
-  std::size_t size() {
+  std::size_t size() { return values().size(); }
+  // Waits until `count` values arrived or the deadline passes.
+  bool waitFor(std::size_t count) {
+    const auto deadline = std::chrono::steady_clock::now() + messagingTestDeadline;
     MutexLock lock(mutex_);
-    return values_.size();
+    while (values_.size() < count) {
+      if (changed_.wait_until(lock, deadline) == std::cv_status::timeout) break;
+    }
+    return values_.size() >= count;
   }
 
  private:
   Mutex mutex_;
+  std::condition_variable_any changed_;
   std::vector<T> values_ GUARDED_BY(mutex_);
+};
+
+// A one-shot signal that another thread can wait for, bounded in time.
+class TestSignal {
+ public:
+  void notify() { raised_.add(true); }
+  bool wait() { return raised_.waitFor(1); }
+  bool raised() { return raised_.size() > 0; }
+
+ private:
+  TestRecorder<bool> raised_;
 };
 
 inline std::vector<std::uint8_t> bytesOf(const std::string& text) {

@@ -4,15 +4,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,127 +36,87 @@ class HarkwellBinaryTest : public ::testing::Test {
     std::filesystem::remove_all(directory_, ignored);
   }
 
-  std::unique_ptr<HarkwellProcess> start(const std::vector<std::string>& arguments,
-                                         const std::string& environment = simulated) {
-    return std::make_unique<HarkwellProcess>(directory_, arguments, environment);
-  }
-
-  // The one file of the directory whose name ends in `suffix`.
-  std::filesystem::path onlyFileEndingIn(const std::string& suffix) {
-    std::vector<std::filesystem::path> found;
-    for (const auto& entry : std::filesystem::directory_iterator(directory_)) {
-      const std::string name = entry.path().filename().string();
-      if (name.size() >= suffix.size() && name.ends_with(suffix)) found.push_back(entry.path());
-    }
-    EXPECT_EQ(found.size(), 1u) << suffix;
-    return found.empty() ? std::filesystem::path() : found[0];
-  }
-
   // A finished capture: exit 0, a summary naming the simulated backend as
-  // such, standard output the host's own fixed log lines only, and a 16000 Hz
-  // float WAV file that says it holds generated tones.
+  // such, and a 16000 Hz float WAV file that says it holds generated tones and
+  // is as long as the "Wrote" line says.
   std::optional<WavContent> expectCapture(HarkwellProcess& process, const std::string& wavName,
                                           int channel = 0, int channels = 1) {
     EXPECT_EQ(process.finish(), 0) << process.err();
-    EXPECT_NE(process.err().find("Summary\n  backend:           simulated"), std::string::npos)
-        << process.err();
-    std::istringstream lines(process.out());
-    for (std::string line; std::getline(lines, line);) {
-      EXPECT_TRUE(line == "stream start" || line == "stream stop") << "standard output: " << line;
-    }
+    const std::string err = process.err();
+    EXPECT_NE(err.find("Summary\n  backend:           simulated"), std::string::npos) << err;
     auto wav = readWav((directory_ / wavName).string(), channel);
-    EXPECT_TRUE(wav.has_value()) << process.err();
+    EXPECT_TRUE(wav.has_value()) << err;
     if (!wav) return wav;
     EXPECT_EQ(wav->info.samplerate, 16000);
     EXPECT_EQ(wav->info.channels, channels);
     EXPECT_NE(wav->comment.find("generated test tones, not a recording"), std::string::npos)
         << wav->comment;
     EXPECT_EQ(wav->info.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    const std::size_t wrote = err.find("/" + wavName + " (");
+    EXPECT_NE(wrote, std::string::npos) << err;
+    if (wrote != std::string::npos) {
+      EXPECT_NEAR(std::stod(err.substr(wrote + wavName.size() + 3)) * 16000,
+                  double(wav->info.frames), 8)
+          << err;
+    }
     return wav;
   }
 
   std::filesystem::path directory_;
 };
 
-// At stake: a capture yields a WAV file of the requested length holding the
-// chosen source's own tone; Ctrl-C ends an open-ended one cleanly, still
-// writing what was received.
-TEST_F(HarkwellBinaryTest, TheDefaultMicrophoneGoesIntoTheDefaultFile) {
-  auto process = start({"--seconds", "1"});
-  const auto wav = expectCapture(*process, "harkwell-capture.wav");
-  ASSERT_TRUE(wav.has_value());
-  EXPECT_NEAR(double(wav->samples.size()), 16000, 1600);
-  EXPECT_NEAR(dominantFrequency(*wav), 440, 10.0);
-}
-
-TEST_F(HarkwellBinaryTest, ANamedMicrophoneIsTheOneCaptured) {
-  auto process =
-      start({"--source", "input:simulated-microphone-2", "--seconds", "1", "--wav", "headset.wav"});
-  const auto wav = expectCapture(*process, "headset.wav");
-  ASSERT_TRUE(wav.has_value());
-  EXPECT_NEAR(dominantFrequency(*wav), 660, 10.0);
-}
-
 // At stake: a call (microphone and system audio) is recorded in one run,
-// each source into its own file, or with --mix into its own channel.
+// each named source into its own file, or with --mix into its own channel,
+// each exactly as long as asked when it has its own file.
 TEST_F(HarkwellBinaryTest, TwoSourcesGoIntoTheirOwnFilesOrTheirOwnChannels) {
   for (const bool mix : {false, true}) {
-    std::vector<std::string> arguments{"--source", "input", "--source", "output", "--seconds", "2"};
+    std::vector<std::string> arguments{
+        "--source", "input:simulated-microphone-2", "--source", "output", "--seconds", "2"};
     if (mix) arguments.push_back("--mix");
-    auto process = start(arguments);
-    ASSERT_EQ(process->finish(), 0) << process->err();
+    HarkwellProcess process(directory_, arguments, simulated);
+    ASSERT_EQ(process.finish(), 0) << process.err();
     const struct {
       const char* file;
-      int channel;
       double frequency;
-    } expected[] = {{"harkwell-capture-input.wav", 0, 440},
-                    {"harkwell-capture-output.wav", 0, 1000}};
+    } expected[] = {{"harkwell-capture-input_simulated-microphone-2.wav", 660},
+                    {"harkwell-capture-output.wav", 1000}};
     for (int i = 0; i < 2; ++i) {
-      const auto wav = expectCapture(*process, mix ? "harkwell-capture.wav" : expected[i].file,
+      const auto wav = expectCapture(process, mix ? "harkwell-capture.wav" : expected[i].file,
                                      mix ? i : 0, mix ? 2 : 1);
       ASSERT_TRUE(wav.has_value());
-      EXPECT_NEAR(double(wav->samples.size()), 32000, 1600) << "mix " << mix << process->err();
-      EXPECT_NEAR(dominantFrequency(*wav), expected[i].frequency, 10.0) << "mix " << mix;
+      EXPECT_NEAR(double(wav->samples.size()), 32000, mix ? 1600 : 0) << "mix " << mix;
+      EXPECT_TRUE(holdsTone(*wav, expected[i].frequency)) << "mix " << mix;
     }
   }
-}
-
-// At stake: closed standard descriptors are not taken by the app's own pipes.
-TEST_F(HarkwellBinaryTest, ClosedStandardDescriptorsDoNotDisturbACapture) {
-  HarkwellProcess process(directory_, {"--seconds", "1"}, simulated, "<&- >stdout.txt 2>&-");
-  EXPECT_EQ(process.finish(), 0);
-  const auto wav = readWav((directory_ / "harkwell-capture.wav").string());
-  ASSERT_TRUE(wav.has_value());
-  EXPECT_NEAR(double(wav->samples.size()), 16000, 1600);
 }
 
 // At stake: a closed terminal (SIGHUP) ends a capture as Ctrl-C does, and the
 // app's own stop (SIGSTOP … SIGCONT) is no silence of the source.
 TEST_F(HarkwellBinaryTest, AStopAndContinueThenAClosedTerminalLoseNothing) {
-  auto process = start({"--seconds", "0"});
-  ASSERT_TRUE(process->waitForError("Capturing"));
+  HarkwellProcess process(directory_, {"--seconds", "0"}, simulated);
+  ASSERT_TRUE(process.waitForError("Capturing"));
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  process->signal(SIGSTOP);
+  process.signal(SIGSTOP);
   std::this_thread::sleep_for(std::chrono::seconds(4));
-  process->signal(SIGCONT);
+  process.signal(SIGCONT);
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  process->signal(SIGHUP);
-  const auto wav = expectCapture(*process, "harkwell-capture.wav");
+  process.signal(SIGHUP);
+  const auto wav = expectCapture(process, "harkwell-capture.wav");
   ASSERT_TRUE(wav.has_value());
   EXPECT_GT(wav->samples.size(), 8000u);
-  EXPECT_EQ(process->err().find("no audio"), std::string::npos) << process->err();
+  EXPECT_TRUE(holdsTone(*wav, 440)) << "the default microphone";
+  EXPECT_EQ(process.err().find("no audio"), std::string::npos) << process.err();
 }
 
-// At stake: quitting at once still leaves the audio so far in a file whose
-// header says how much it holds (libsndfile would read past a header that
-// says 0, so the header is read here itself).
-TEST_F(HarkwellBinaryTest, ASecondSigtermLeavesAFileWhoseHeaderCoversItsAudio) {
-  auto process = start({"--seconds", "0"});
-  ASSERT_TRUE(process->waitForError("Capturing"));
+// At stake: a killed capture still leaves the audio so far in a file whose
+// header says how much it holds (libsndfile would read past
+// a header that says 0, so the header is read here itself).
+TEST_F(HarkwellBinaryTest, AKilledCaptureLeavesAFileWhoseHeaderCoversItsAudio) {
+  HarkwellProcess process(directory_, {"--seconds", "0"}, simulated);
+  ASSERT_TRUE(process.waitForError("Capturing"));
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-  process->signal(SIGTERM);
-  process->signal(SIGTERM);
-  process->finish();
+  process.signal(SIGKILL);
+  process.finish();
   std::uint32_t declared = 0;
   for (const auto& entry : std::filesystem::directory_iterator(directory_)) {
     const std::string bytes = readWholeFile(entry.path());
@@ -179,14 +137,18 @@ TEST_F(HarkwellBinaryTest, ASecondSigtermLeavesAFileWhoseHeaderCoversItsAudio) {
 // what is on disk.
 TEST_F(HarkwellBinaryTest, AFullDiskKeepsTheEarlierFileAndTellsWhatWasSaved) {
   std::ofstream(directory_ / "keep.wav") << "an earlier recording";
-  auto process = start({"--seconds", "3", "--wav", "keep.wav"},
-                       std::string(simulated) + " sh -c 'ulimit -f 100; exec \"$0\" \"$@\"'");
-  EXPECT_EQ(process->finish(), 1) << process->err();
-  const std::string err = process->err();
+  HarkwellProcess process(directory_, {"--seconds", "3", "--wav", "keep.wav"},
+                          std::string(simulated) + " sh -c 'ulimit -f 100; exec \"$0\" \"$@\"'");
+  EXPECT_EQ(process.finish(), 1) << process.err();
+  const std::string err = process.err();
   EXPECT_NE(err.find("cannot write the WAV file"), std::string::npos) << err;
   EXPECT_EQ(readWholeFile(directory_ / "keep.wav"), "an earlier recording");
-  const auto kept = readWav(onlyFileEndingIn(".part").string());
-  ASSERT_TRUE(kept.has_value());
+  std::filesystem::path part;
+  for (const auto& entry : std::filesystem::directory_iterator(directory_)) {
+    if (entry.path().extension() == ".part") part = entry.path();
+  }
+  const auto kept = readWav(part.string());
+  ASSERT_TRUE(kept.has_value()) << err;
   const std::size_t at = err.find("samples:           ");
   ASSERT_NE(at, std::string::npos) << err;
   EXPECT_EQ(std::stoul(err.substr(at + 19)), kept->samples.size()) << err;
@@ -194,30 +156,28 @@ TEST_F(HarkwellBinaryTest, AFullDiskKeepsTheEarlierFileAndTellsWhatWasSaved) {
 }
 
 // At stake: two runs on one path never share a file: it ends up holding one
-// whole recording.
+// whole recording, exactly as long as asked; closed standard descriptors are
+// not taken by the app's own pipes.
 TEST_F(HarkwellBinaryTest, TwoRunsOnOnePathLeaveOneWholeRecording) {
   std::filesystem::create_directory(directory_ / "other");
-  auto first = start({"--source", "input", "--seconds", "2", "--wav", "same.wav"});
+  HarkwellProcess first(directory_, {"--seconds", "2", "--wav", "same.wav"}, simulated,
+                        "<&- >stdout.txt 2>&-");
   HarkwellProcess second(directory_ / "other",
                          {"--source", "output", "--seconds", "2", "--wav", "../same.wav"},
                          simulated);
-  EXPECT_EQ(first->finish(), 0) << first->err();
+  EXPECT_EQ(first.finish(), 0);
   EXPECT_EQ(second.finish(), 0) << second.err();
   const auto wav = readWav((directory_ / "same.wav").string());
   ASSERT_TRUE(wav.has_value());
-  EXPECT_NEAR(double(wav->samples.size()), 32000, 1600);
-  const double low = powerAt(*wav, 440);
-  const double high = powerAt(*wav, 1000);
-  EXPECT_GT(std::max(low, high), 1000 * std::min(low, high)) << "the tones are mixed";
+  EXPECT_EQ(wav->samples.size(), 32000u);
+  EXPECT_TRUE(holdsTone(*wav, 440) || holdsTone(*wav, 1000)) << "the tones are mixed";
 }
 
 struct RefusalCase {
-  const char* name;
   std::vector<std::string> arguments;
-  const char* environment;
   int exitStatus;
   const char* message;
-  const char* setup = nullptr;  // a shell command run in the directory first
+  const char* environment = simulated;
 };
 
 // At stake: what cannot be captured or kept is refused with a one-line reason
@@ -226,56 +186,31 @@ class HarkwellRefusalTest : public HarkwellBinaryTest,
                             public ::testing::WithParamInterface<RefusalCase> {};
 
 TEST_P(HarkwellRefusalTest, ExitsWithTheStatusAndTheReason) {
-  if (GetParam().setup != nullptr) {
-    ASSERT_EQ(std::system(("cd '" + directory_.string() + "' && " + GetParam().setup).c_str()), 0);
-  }
-  auto process = start(GetParam().arguments, GetParam().environment);
-  EXPECT_EQ(process->finish(), GetParam().exitStatus);
-  EXPECT_NE(process->err().find(GetParam().message), std::string::npos) << process->err();
-  EXPECT_EQ(process->err().find("Capturing"), std::string::npos) << process->err();
+  ASSERT_EQ(::mkfifo((directory_ / "fifo.wav").c_str(), 0600), 0);
+  HarkwellProcess process(directory_, GetParam().arguments, GetParam().environment);
+  EXPECT_EQ(process.finish(), GetParam().exitStatus);
+  EXPECT_NE(process.err().find(GetParam().message), std::string::npos) << process.err();
+  EXPECT_EQ(process.err().find("Capturing"), std::string::npos) << process.err();
   EXPECT_FALSE(std::filesystem::exists(directory_ / "harkwell-capture.wav"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, HarkwellRefusalTest,
     ::testing::Values(
-        RefusalCase{"UnknownSource",
-                    {"--source", "input:nobody"},
-                    simulated,
-                    2,
-                    "unknown source 'input:nobody'"},
-        RefusalCase{"UnwritableWav",
-                    {"--wav", "missing-folder/out.wav"},
-                    simulated,
-                    1,
-                    "cannot write the WAV file"},
-        RefusalCase{"WavIntoAFifo",
-                    {"--wav", "fifo.wav"},
-                    simulated,
-                    1,
-                    "not a regular file",
-                    "mkfifo fifo.wav"},
-        RefusalCase{"WavOnStandardOutput",
-                    {"--wav", "-"},
-                    simulated,
-                    2,
-                    "does not write WAV to standard output"},
-        RefusalCase{"UnknownBackend",
-                    {"--list"},
-                    "HARKWELL_AUDIO_BACKEND=alsa",
-                    1,
-                    "unknown audio backend 'alsa'"},
-        RefusalCase{"ConfiguredServerThatDoesNotAnswer",
-                    {"--list"},
-                    "PULSE_SERVER=unix:/nonexistent/native",
-                    1,
-                    "does not answer"},
-        RefusalCase{"SecondsNan", {"--seconds", "nan"}, simulated, 2, "not a number"},
-        RefusalCase{"SecondsHex", {"--seconds", "0x10"}, simulated, 2, "not a number"},
-        RefusalCase{"SecondsText", {"--seconds", "abc"}, simulated, 2, "not a number"},
-        RefusalCase{"SecondsHuge", {"--seconds", "1e308"}, simulated, 2, "out of range"},
-        RefusalCase{"SecondsTiny", {"--seconds", "1e-9"}, simulated, 2, "out of range"}),
-    [](const auto& info) { return std::string(info.param.name); });
+        RefusalCase{{"--source", "input:nobody"}, 2, "unknown source 'input:nobody'"},
+        RefusalCase{{"--source", "input:"}, 2, "expected input or output"},
+        RefusalCase{{"--backend", "alsa"}, 2, "alsa"}, RefusalCase{{"--verbose"}, 2, "--verbose"},
+        RefusalCase{{"--wav", ""}, 2, "the WAV path is empty"},
+        RefusalCase{{"--wav", "-"}, 2, "does not write WAV to standard output"},
+        RefusalCase{{"--wav", "missing-folder/out.wav"}, 1, "cannot write the WAV file"},
+        RefusalCase{{"--wav", "fifo.wav"}, 1, "not a regular file"},
+        RefusalCase{{"--list"}, 1, "unknown audio backend 'alsa'", "HARKWELL_AUDIO_BACKEND=alsa"},
+        RefusalCase{{"--list"}, 1, "does not answer", "PULSE_SERVER=unix:/nonexistent/native"},
+        RefusalCase{{"--seconds", "nan"}, 2, "not a number"},
+        RefusalCase{{"--seconds", "0x10"}, 2, "not a number"},
+        RefusalCase{{"--seconds", "abc"}, 2, "not a number"},
+        RefusalCase{{"--seconds", "1e308"}, 2, "out of range"},
+        RefusalCase{{"--seconds", "1e-9"}, 2, "out of range"}));
 
 }  // namespace
 }  // namespace harkwell::test

@@ -3,12 +3,10 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <stdexcept>
 #include <string>
@@ -43,42 +41,39 @@ class HarkwellProcess {
     if (posix_spawn(&pid_, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
       throw std::runtime_error("cannot start " + command);
   }
-  ~HarkwellProcess() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
+  ~HarkwellProcess() { finish(std::chrono::seconds(0)); }
   HarkwellProcess(const HarkwellProcess&) = delete;
   HarkwellProcess& operator=(const HarkwellProcess&) = delete;
 
   void signal(int signalNumber) { ::kill(pid_, signalNumber); }
   std::string err() const { return readWholeFile(directory_ / "stderr.txt"); }
-  std::string out() const { return readWholeFile(directory_ / "stdout.txt"); }
 
   // Waits (bounded) until standard error holds `text`.
   bool waitForError(const std::string& text) {
-    return pollUntil([&] { return err().find(text) != std::string::npos; });
+    return poll(std::chrono::seconds(60), [&] { return err().find(text) != std::string::npos; });
   }
 
   // The exit status, or -1 when killed at the deadline.
-  int finish() {
+  int finish(std::chrono::seconds patience = std::chrono::seconds(60)) {
     int status = 0;
-    const bool ended = pollUntil([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; });
-    if (!ended) {
+    if (pid_ > 0 && !poll(patience, [&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; })) {
       ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, &status, 0);
+      ::waitpid(pid_, nullptr, 0);
+      exitStatus_ = -1;
+    } else if (pid_ > 0) {
+      exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     pid_ = -1;
-    return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return exitStatus_;
   }
 
  private:
-  // A child process can only be watched by asking; a short poll, bounded.
-  static bool pollUntil(const std::function<bool()>& done) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  // A child process can only be watched by asking: a short poll, bounded.
+  template <typename Done>
+  static bool poll(std::chrono::seconds patience, Done done) {
+    const auto end = std::chrono::steady_clock::now() + patience;
     while (!done()) {
-      if (std::chrono::steady_clock::now() > end) return false;
+      if (std::chrono::steady_clock::now() >= end) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;
@@ -86,6 +81,7 @@ class HarkwellProcess {
 
   std::filesystem::path directory_;
   pid_t pid_ = -1;
+  int exitStatus_ = -1;
 };
 
 }  // namespace harkwell::test

@@ -45,18 +45,13 @@ inline double powerAt(const WavContent& wav, double frequency) {
          coefficient * previous * beforePrevious;
 }
 
-// The strongest frequency between 100 and 4000 Hz on a 10 Hz grid.
-inline double dominantFrequency(const WavContent& wav) {
-  double best = 0;
-  double bestPower = -1;
-  for (double frequency = 100; frequency <= 4000; frequency += 10) {
-    const double power = powerAt(wav, frequency);
-    if (power > bestPower) {
-      bestPower = power;
-      best = frequency;
-    }
+// True when `frequency` is by far the strongest of the test tones (440, 660
+// and 1000 Hz) in the file.
+inline bool holdsTone(const WavContent& wav, double frequency) {
+  for (const double other : {440.0, 660.0, 1000.0}) {
+    if (other != frequency && powerAt(wav, frequency) < 100 * powerAt(wav, other)) return false;
   }
-  return best;
+  return true;
 }
 
 }  // namespace harkwell::test

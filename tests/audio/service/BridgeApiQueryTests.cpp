@@ -3,7 +3,6 @@
 
 #include <string>
 
-#include "audio/service/SystemUrls.h"
 #include "tests/audio/service/BridgeApiTestHarness.h"
 
 namespace harkwell::test {
@@ -11,7 +10,7 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::EndsWith;
-using Access = SimulatedCaptureBackend::AccessAnswer;
+using Access = SimulatedTestBackend::AccessAnswer;
 
 class BridgeApiQueryTest : public BridgeApiTest {};
 
@@ -93,7 +92,6 @@ TEST_F(BridgeApiQueryTest, RequestPermissionOpensThePaneAtTheTypesAnchor) {
   ASSERT_EQ(opened.size(), 2u);
   EXPECT_THAT(opened[0], EndsWith("?Privacy_Microphone"));
   EXPECT_THAT(opened[1], EndsWith("?Privacy_ScreenCapture"));
-  EXPECT_EQ(opened[1], SystemUrls::forDeviceType(AudioDeviceType::output));
   EXPECT_EQ(backend().accessRequestCount() + backend().shareableContentQueryCount(), 0u);
 
   NSWorkspace& workspace = NSWorkspace::sharedWorkspace();

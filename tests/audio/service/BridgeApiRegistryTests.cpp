@@ -4,10 +4,8 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
-#include <optional>
 #include <string>
 #include <thread>
-#include <tuple>
 
 #include "tests/audio/service/BridgeApiTestHarness.h"
 
@@ -25,73 +23,62 @@ class BridgeApiRegistryTest : public BridgeApiTest {
   }
 };
 
-// How a capture ends without an unlisten, and the reason its deviceStop carries.
-struct EndByItself {
-  const char* name;
-  AudioDeviceType type;
-  std::function<void(SimulatedCaptureBackend&)> before;  // before the listen
-  std::function<void(SimulatedCaptureBackend&)> after;   // once it runs
-  const char* reason;
-};
-
-class BridgeApiEndByItselfTest : public BridgeApiRegistryTest,
-                                 public ::testing::WithParamInterface<EndByItself> {};
+NSError failure(CaptureErrorCode code, const char* text) {
+  return makeCaptureError(code, text);
+}
 
 // At stake: every end is told once, as a deviceStop with the reason; the entry
 // is stopped, so a fresh listen starts anew and an unlisten stops it as usual.
 // A listen while capturing changes nothing.
-TEST_P(BridgeApiEndByItselfTest, TellsTheEndOnceAndAFreshListenStartsAnew) {
-  const EndByItself& end = GetParam();
-  const AudioDevice device =
-      end.type == AudioDeviceType::input ? microphone("mic-1") : display("1");
-  const std::string start = UiDriver::describe(NativeAudioEvent{
-      device.id, end.type, NativeAudioEventType::deviceStart, std::nullopt, std::nullopt});
-  const std::string stop = UiDriver::describe(NativeAudioEvent{
-      device.id, end.type, NativeAudioEventType::deviceStop, std::nullopt, std::nullopt});
-  const std::string ended = UiDriver::describe(NativeAudioEvent{
-      device.id, end.type, NativeAudioEventType::deviceStop, std::nullopt, end.reason});
-  if (end.before) end.before(backend());
-  expectNullSuccess(ui().listen(device));
-  ASSERT_TRUE(ui().waitForDeviceEvents(1));
-  if (end.after) {
+TEST_F(BridgeApiRegistryTest, AnEndByItselfIsToldOnceAndAFreshListenStartsAnew) {
+  using Act = std::function<void(SimulatedTestBackend&)>;
+  const struct {
+    bool input;
+    Act before, after;  // before the listen; once it runs
+    const char* reason;
+  } ends[] = {
+      {true, nullptr, [](auto& b) { b.stopMicrophoneCaptures("mic-1"); }, "The microphone stopped"},
+      {false, nullptr,
+       [](auto& b) {
+         b.stopStreamsWithError(1, failure(CaptureErrorCode::stoppedUnexpectedly, "It broke"));
+       },
+       "It broke"},
+      {false,
+       [](auto& b) { b.failNextStreamStart(failure(CaptureErrorCode::startFailed, "Not now")); },
+       nullptr, "Not now"},
+  };
+  for (const auto& end : ends) {
+    SCOPED_TRACE(end.reason);
+    ui().clearEvents();
+    const AudioDevice device = end.input ? microphone("mic-1") : display("1");
+    const std::string source = end.input ? " input mic-1" : " output 1";
+    const std::string start = "deviceStart" + source, stop = "deviceStop" + source;
+    const std::string ended = stop + " error=" + end.reason;
+    auto running = [&] {
+      return backend().runningMicrophoneCount() + backend().runningStreamCount();
+    };
+    if (end.before) end.before(backend());
     expectNullSuccess(ui().listen(device));
-    end.after(backend());
+    ASSERT_TRUE(ui().waitForDeviceEvents(1));
+    if (end.after) {
+      expectNullSuccess(ui().listen(device));
+      end.after(backend());
+    }
+    ASSERT_TRUE(ui().waitForDeviceEvents(2));
+    ASSERT_TRUE(ui().settle());
+    EXPECT_THAT(ui().deviceEventTexts(), ElementsAre(start, ended));
+    EXPECT_EQ(running(), 0u);
+
+    expectNullSuccess(ui().listen(device));
+    ASSERT_TRUE(ui().waitForDeviceEvents(3));
+    EXPECT_EQ(running(), 1u);
+    expectNullSuccess(ui().unlisten(device));
+    ASSERT_TRUE(ui().settle());
+    EXPECT_THAT(ui().deviceEventTexts(), ElementsAre(start, ended, start, stop));
+    EXPECT_EQ(running(), 0u);
+    expectNullSuccess(ui().unlisten(device));  // removes the entry: the next case starts afresh
   }
-  ASSERT_TRUE(ui().waitForDeviceEvents(2));
-  ASSERT_TRUE(ui().settle());
-  EXPECT_THAT(ui().deviceEventTexts(), ElementsAre(start, ended));
-  EXPECT_EQ(backend().runningMicrophoneCount() + backend().runningStreamCount(), 0u);
-
-  expectNullSuccess(ui().listen(device));
-  ASSERT_TRUE(ui().waitForDeviceEvents(3));
-  EXPECT_EQ(backend().runningMicrophoneCount() + backend().runningStreamCount(), 1u);
-  expectNullSuccess(ui().unlisten(device));
-  ASSERT_TRUE(ui().settle());
-  EXPECT_THAT(ui().deviceEventTexts(), ElementsAre(start, ended, start, stop));
-  EXPECT_EQ(backend().runningMicrophoneCount() + backend().runningStreamCount(), 0u);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Ends, BridgeApiEndByItselfTest,
-    ::testing::Values(EndByItself{"MicrophoneInterrupted", AudioDeviceType::input, nullptr,
-                                  [](SimulatedCaptureBackend& b) {
-                                    b.stopMicrophoneCaptures("mic-1");
-                                  },
-                                  "The microphone stopped"},
-                      EndByItself{"StreamError", AudioDeviceType::output, nullptr,
-                                  [](SimulatedCaptureBackend& b) {
-                                    b.stopStreamsWithError(
-                                        1, makeCaptureError(CaptureErrorCode::stoppedUnexpectedly,
-                                                            "The stream broke"));
-                                  },
-                                  "The stream broke"},
-                      EndByItself{"StartRefusedAfterDeviceStart", AudioDeviceType::output,
-                                  [](SimulatedCaptureBackend& b) {
-                                    b.failNextStreamStart(
-                                        makeCaptureError(CaptureErrorCode::startFailed, "Not now"));
-                                  },
-                                  nullptr, "Not now"}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // At stake: an unlisten while a display listen waits for the display list
 // cancels that start: the UI hears nothing of it, nothing is opened, and a later
@@ -124,13 +111,24 @@ TEST_F(BridgeApiRegistryTest, AnUnlistenCancelsAPendingDisplayStart) {
 TEST_F(BridgeApiRegistryTest, ARefusedStreamStopStillEndsTheCapture) {
   expectNullSuccess(ui().listen(display("1")));
   ASSERT_TRUE(ui().waitForDeviceEvents(1));
-  backend().failNextStreamStop(makeCaptureError(CaptureErrorCode::stopFailed, "busy"));
+  backend().failNextStreamStop(failure(CaptureErrorCode::stopFailed, "busy"));
   expectNullSuccess(ui().unlisten(display("1")));
   EXPECT_EQ(backend().deliverToDisplay(1, DisplayOutputKind::audio, buffer16k({0.5f})), 0u);
   ASSERT_TRUE(ui().settle());
   EXPECT_THAT(ui().deviceEventTexts(), ElementsAre("deviceStart output 1", "deviceStop output 1"));
   EXPECT_EQ(backend().runningStreamCount(), 0u);
   EXPECT_THAT(logLines(), ElementsAre("stream start", "stream stop"));
+}
+
+// At stake: an end whose news reaches the main thread after an unlisten
+// stopped the capture is not told a second time.
+TEST_F(BridgeApiRegistryTest, AnEndOvertakenByAnUnlistenIsNotToldAgain) {
+  expectNullSuccess(ui().listen(display("1")));
+  ASSERT_TRUE(ui().waitForDeviceEvents(1));
+  backend().stopStreamsWithError(1, failure(CaptureErrorCode::stoppedUnexpectedly, "It broke"));
+  api_->unlisten(display("1"));  // the test's thread is the main thread
+  ASSERT_TRUE(ui().settle());
+  EXPECT_THAT(ui().deviceEventTexts(), ElementsAre("deviceStart output 1", "deviceStop output 1"));
 }
 
 // At stake: with the main thread busy, a display capture's audio never
@@ -166,48 +164,34 @@ TEST(BridgeApiThreadDeathTest, TouchingTheRegistryOffTheMainThreadAborts) {
 
 // At stake: an output listen finds a display only by its plain decimal id,
 // and otherwise replies success and does nothing at all.
-class BridgeApiOutputNotFoundTest : public BridgeApiRegistryTest,
-                                    public ::testing::WithParamInterface<const char*> {};
-
-TEST_P(BridgeApiOutputNotFoundTest, RepliesSuccessAndDoesNothing) {
-  expectNullSuccess(ui().listen(display(GetParam())));
+TEST_F(BridgeApiRegistryTest, AnOutputListenOfAnUnknownIdRepliesSuccessAndDoesNothing) {
+  for (const char* id : {"9", "01", "+1", "mic-1"}) expectNullSuccess(ui().listen(display(id)));
   ASSERT_TRUE(ui().settle());
-
   EXPECT_THAT(ui().deviceEventTexts(), IsEmpty());
   EXPECT_THAT(logLines(), IsEmpty());
   EXPECT_EQ(backend().openStreamCount() + backend().openMicrophoneCount(), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Ids, BridgeApiOutputNotFoundTest,
-                         ::testing::Values("9", "01", "+1", "mic-1"));
-
 // At stake: deviceStop carries the type of the unlisten request, even when it
-// differs from the kind of capture registered under the id.
-class BridgeApiDeviceStopTypeTest
-    : public BridgeApiRegistryTest,
-      public ::testing::WithParamInterface<std::tuple<AudioDeviceType, AudioDeviceType>> {};
-
-TEST_P(BridgeApiDeviceStopTypeTest, DeviceStopCarriesTheRequestedType) {
-  const auto [listenedAs, unlistenedAs] = GetParam();
-  const std::string id = listenedAs == AudioDeviceType::input ? "mic-1" : "1";
-  expectNullSuccess(ui().listen(AudioDevice{"Source", listenedAs, id, false}));
-  ASSERT_TRUE(ui().waitForDeviceEvents(1));
-  ASSERT_TRUE(ui().settle());
-
-  expectNullSuccess(ui().unlisten(AudioDevice{"Source", unlistenedAs, id, false}));
-
-  const auto events = ui().deviceEvents();
-  ASSERT_EQ(events.size(), 2u);
-  EXPECT_EQ(events[1], (NativeAudioEvent{id, unlistenedAs, NativeAudioEventType::deviceStop,
-                                         std::nullopt, std::nullopt}));
-  // Whatever the type said, the registered capture is the one stopped.
-  EXPECT_EQ(backend().runningMicrophoneCount() + backend().runningStreamCount(), 0u);
+// differs from the kind of capture registered under the id; the registered
+// capture is the one stopped.
+TEST_F(BridgeApiRegistryTest, DeviceStopCarriesTheTypeOfTheUnlisten) {
+  for (const auto listened : {AudioDeviceType::input, AudioDeviceType::output}) {
+    for (const auto unlistened : {AudioDeviceType::input, AudioDeviceType::output}) {
+      ui().clearEvents();
+      const std::string id = listened == AudioDeviceType::input ? "mic-1" : "1";
+      expectNullSuccess(ui().listen(AudioDevice{"Source", listened, id, false}));
+      ASSERT_TRUE(ui().waitForDeviceEvents(1));
+      ASSERT_TRUE(ui().settle());
+      expectNullSuccess(ui().unlisten(AudioDevice{"Source", unlistened, id, false}));
+      const auto events = ui().deviceEvents();
+      ASSERT_EQ(events.size(), 2u);
+      EXPECT_EQ(events[1], (NativeAudioEvent{id, unlistened, NativeAudioEventType::deviceStop,
+                                             std::nullopt, std::nullopt}));
+      EXPECT_EQ(backend().runningMicrophoneCount() + backend().runningStreamCount(), 0u);
+    }
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Types, BridgeApiDeviceStopTypeTest,
-    ::testing::Combine(::testing::Values(AudioDeviceType::input, AudioDeviceType::output),
-                       ::testing::Values(AudioDeviceType::input, AudioDeviceType::output)));
 
 }  // namespace
 }  // namespace harkwell::test

@@ -10,20 +10,17 @@
 // with both empty, on a test thread that is the main thread.
 class FreshApplicationTest : public ::testing::Test {
  protected:
-  void SetUp() override { reset(); }
-  void TearDown() override { reset(); }
-
-  static void reset() {
-    MainRunLoop& loop = MainRunLoop::shared();
-    loop.adoptCurrentThread();
+  void SetUp() override {
+    MainRunLoop::shared().adoptCurrentThread();
     // Runs leftover work (a terminate, say) before the application forgets it,
     // and consumes any stop it causes.
-    while (loop.drain() > 0) {
+    while (MainRunLoop::shared().drain() > 0) {
     }
     NSApplication::shared().resetForTesting();
-    loop.stop();
-    loop.drain();
+    MainRunLoop::shared().stop();
+    MainRunLoop::shared().drain();
   }
+  void TearDown() override { SetUp(); }
 
   // True when the main loop was asked to stop: work queued behind the check
   // then stays queued. Main thread.

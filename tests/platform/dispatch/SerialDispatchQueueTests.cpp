@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <latch>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -14,105 +17,85 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Capture callbacks rely on a queue running their work one item at a time, in
-// the order each sender submitted it.
-TEST(SerialDispatchQueueTest, NeverOverlapsAndKeepsEachSendersOrderUnderManySenders) {
-  SerialDispatchQueue queue("overlap");
-  constexpr int senders = 4;
-  constexpr int perSender = 500;
-  std::atomic<int> inside{0};
-  std::atomic<bool> overlapped{false};
-  std::vector<std::vector<int>> perThread(senders);  // touched only on the queue
-  std::vector<std::thread> threads;
-  for (int t = 0; t < senders; ++t) {
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < perSender; ++i) {
-        queue.async([&, t, i] {
-          if (inside.fetch_add(1) != 0) overlapped = true;
-          perThread[t].push_back(i);
-          inside.fetch_sub(1);
-        });
-      }
-    });
+// Work items carry replies and buffers: a task must hold move-only captures,
+// inline or on the heap, and release them exactly once however it ends; empty
+// callables make empty tasks.
+TEST(TaskTest, HoldsMoveOnlyCapturesAndReleasesThemOnce) {
+  auto token = std::make_shared<int>(1);  // its use count shows the live captures
+  int ran = 0;
+  {
+    Task small([&ran, value = std::make_unique<int>(7), token] { ran += *value; });
+    char padding[4 * Task::inlineSize] = {};
+    Task large([&ran, padding, token] { ran += *token + padding[0]; });
+    Task moved = std::move(small);
+    EXPECT_FALSE(small);  // NOLINT(bugprone-use-after-move): moved-from must be empty
+    small = std::move(large);
+    EXPECT_FALSE(large);  // NOLINT(bugprone-use-after-move)
+    EXPECT_EQ(token.use_count(), 3);
+    moved();
+    small();
+    EXPECT_EQ(ran, 8);
+    small = nullptr;
+    EXPECT_EQ(token.use_count(), 2);
   }
-  for (auto& thread : threads) thread.join();
-  std::vector<std::vector<int>> copy;
-  queue.sync([&] { copy = perThread; });
-  EXPECT_FALSE(overlapped);
-  for (const auto& items : copy) {
-    ASSERT_EQ(items.size(), static_cast<std::size_t>(perSender));
-    for (int i = 0; i < perSender; ++i) ASSERT_EQ(items[i], i);
-  }
+  EXPECT_EQ(token.use_count(), 1);
+  EXPECT_FALSE(Task(std::function<void()>()));
+  EXPECT_THROW(Task()(), std::bad_function_call);
 }
 
-// The worker sleeps between items and is woken only when it sleeps: a sender
-// that waits for each item before sending the next makes it park every time,
-// so a missed wake-up shows as a hang here.
-TEST(SerialDispatchQueueTest, WakesTheWorkerForEveryItemSentAfterItFellAsleep) {
-  SerialDispatchQueue queue("pingpong");
-  auto finished = std::async(std::launch::async, [&] {
-    for (int i = 0; i < 20000; ++i) {
-      std::promise<void> ran;
-      queue.async([&] { ran.set_value(); });
-      ran.get_future().wait();
+// Capture callbacks rely on a queue running their work on its own thread in
+// the order each sender submitted it, also when the backlog wraps around the
+// ring that holds it and grows while wrapped; sync must hand back errors, must
+// not deadlock when the queue's own work calls it, and a throwing item must
+// not end the queue.
+TEST(SerialDispatchQueueTest, RunsEachSendersWorkInOrderAndSyncNestsAndRethrows) {
+  SerialDispatchQueue queue("order");
+  std::vector<int> seen[2];  // touched only on the queue
+  std::latch held(1);
+  // The worker is woken only when it sleeps, and each of these syncs finds it
+  // asleep: a lost wake-up hangs here. Then the backlog no longer starts at
+  // the ring's first slot.
+  for (int i = 0; i < 20001; ++i) queue.sync([] {});
+  queue.async([&] { held.wait(); });
+  auto send = [&](int t) {
+    for (int i = 0; i < 500; ++i) queue.async([&, t, i] { seen[t].push_back(i); });
+  };
+  std::thread first(send, 0), second(send, 1);
+  first.join();
+  second.join();
+  held.count_down();
+  queue.async([] { throw std::runtime_error("lost"); });
+  bool nestedRan = false;
+  queue.sync([&] {
+    queue.sync([&] { nestedRan = queue.isCurrent(); });  // inline, else it would wait on itself
+    EXPECT_TRUE(nestedRan);
+    for (const auto& items : seen) {
+      EXPECT_EQ(items.size(), 500u);
+      EXPECT_TRUE(std::is_sorted(items.begin(), items.end()));
     }
   });
-  EXPECT_EQ(finished.wait_for(60s), std::future_status::ready) << "a wake-up was lost";
-}
-
-// sync must hand back errors, must not deadlock when the queue's own work
-// calls it, and a throwing item must not end the queue.
-TEST(SerialDispatchQueueTest, SyncNestsInlineRethrowsAndTheQueueSurvivesThrowingWork) {
-  SerialDispatchQueue queue("sync");
-  int order = 0;
-  int innerAt = 0;
-  queue.sync([&] {
-    queue.sync([&] { innerAt = ++order; });
-    ++order;
-  });
-  EXPECT_EQ(innerAt, 1);
-  EXPECT_EQ(order, 2);
   EXPECT_THROW(queue.sync([] { throw std::runtime_error("boom"); }), std::runtime_error);
-  queue.async([] { throw std::runtime_error("lost"); });
-  bool ran = false;
-  queue.sync([&] { ran = true; });
-  EXPECT_TRUE(ran);
 }
 
 // Dropping a queue must neither lose work already queued nor deadlock, even
 // when the last reference goes away inside the queue's own work.
-TEST(SerialDispatchQueueTest, DestructionRunsWorkAlreadyQueuedBeforeReturning) {
+TEST(SerialDispatchQueueTest, DroppingTheLastReferenceRunsWorkAlreadyQueued) {
   auto queue = std::make_unique<SerialDispatchQueue>("drain");
-  std::latch gate(1);
   std::atomic<int> ran{0};
-  queue->async([&] { gate.wait(); });
+  queue->async([] { std::this_thread::sleep_for(20ms); });
   for (int i = 0; i < 100; ++i) queue->async([&] { ++ran; });
-  std::thread opener([&] { gate.count_down(); });
   queue.reset();
-  opener.join();
   EXPECT_EQ(ran.load(), 100);
-}
 
-TEST(SerialDispatchQueueTest, LastReferenceDroppedOnItsOwnThreadFinishesQueuedWork) {
-  auto slot = std::make_shared<std::shared_ptr<DispatchQueue>>(
-      std::make_shared<SerialDispatchQueue>("self-drop"));
-  DispatchQueue& queue = **slot;
-  std::latch gate(1);
-  std::promise<bool> droppedOnQueue;
+  auto selfDropping = std::make_shared<SerialDispatchQueue>("self-drop");
+  std::latch held(1);
   std::promise<void> laterWorkRan;
-  queue.async([&] { gate.wait(); });
-  queue.async([slot, &droppedOnQueue] {
-    slot->reset();
-    droppedOnQueue.set_value(slot->get() == nullptr);
-  });
-  queue.async([&] { laterWorkRan.set_value(); });
-  slot.reset();  // the work item now holds the only route to the last reference
-  gate.count_down();
-  auto dropped = droppedOnQueue.get_future();
-  auto later = laterWorkRan.get_future();
-  ASSERT_EQ(dropped.wait_for(10s), std::future_status::ready);
-  EXPECT_TRUE(dropped.get());
-  EXPECT_EQ(later.wait_for(10s), std::future_status::ready);
+  selfDropping->async([&] { held.wait(); });
+  selfDropping->async([last = selfDropping] {});  // released on the queue's own thread
+  selfDropping->async([&] { laterWorkRan.set_value(); });
+  selfDropping.reset();
+  held.count_down();
+  EXPECT_EQ(laterWorkRan.get_future().wait_for(10s), std::future_status::ready);
 }
 
 }  // namespace

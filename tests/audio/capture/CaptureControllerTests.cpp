@@ -1,0 +1,222 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/capture/CaptureInputAudioController.h"
+#include "audio/capture/CaptureStreamAudioController.h"
+#include "platform/capture/CaptureBackend.h"
+#include "platform/dispatch/DispatchQueueFactory.h"
+#include "tests/support/CaptureTestHelpers.h"
+#include "tests/support/ManualDispatchQueue.h"
+#include "tests/support/SimulatedTestBackend.h"
+
+namespace harkwell {
+namespace {
+
+using Lines = std::vector<std::string>;
+constexpr std::uint32_t kDisplayID = 7;
+constexpr const char* kDisplay = "7";
+constexpr const char* kMic = "mic-1";
+
+// Distinct float32 samples, exact in float: they must reach the UI bit for bit.
+std::vector<float> ramp(std::size_t count = 160) {
+  std::vector<float> samples(count);
+  for (std::size_t i = 0; i < count; ++i) samples[i] = static_cast<float>(i) * 0.0078125f - 0.5f;
+  return samples;
+}
+
+CMSampleBufferRef buffer(const std::vector<float>& samples = ramp()) {
+  return CMSampleBufferCreateWithFloat32Channels(16000, {samples});
+}
+
+// Manual backend and manual queues: buffers run through a controller inside
+// deliverTo..., completions inside the call that answers them, all on the
+// test's thread. Log lines are recorded.
+class CaptureControllerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CaptureBackend::setCurrent(backend_);
+    backend_->addDisplay(kDisplayID);
+    backend_->addMicrophone({kMic, "Desk Mic"});
+  }
+  void TearDown() override { CaptureBackend::setCurrent(nullptr); }
+
+  std::shared_ptr<CaptureStreamAudioController> makeStream() {
+    auto controller =
+        CaptureStreamAudioController::create(kDisplay, SCDisplay(kDisplayID, backend_), api_);
+    api_->expectEventsOn(queues_.find(std::string("stream-audio-") + kDisplay));
+    return controller;
+  }
+  std::shared_ptr<CaptureInputAudioController> makeInput() {
+    auto controller = CaptureInputAudioController::create(
+        kMic, AVCaptureDevice(kMic, "Desk Mic", backend_), api_);
+    api_->expectEventsOn(queues_.find(std::string("input-audio-") + kMic));
+    return controller;
+  }
+  std::size_t deliverAudio() {
+    return backend_->deliverToDisplay(kDisplayID, DisplayOutputKind::audio, buffer());
+  }
+
+  // deviceStart, then the samples, both sent from the capture's own queue.
+  void expectStartThenAudio(const char* id, AudioDeviceType type) {
+    const auto sent = api_->sent();
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0].event, (NativeAudioEvent{id, type, NativeAudioEventType::deviceStart,
+                                               std::nullopt, std::nullopt}));
+    const auto samples = ramp();
+    EXPECT_EQ(sent[1].event,
+              (NativeAudioEvent{id, type, NativeAudioEventType::deviceAudioData,
+                                std::vector<std::optional<double>>(samples.begin(), samples.end()),
+                                std::nullopt}));
+    EXPECT_TRUE(sent[0].onExpectedQueue && sent[1].onExpectedQueue);
+  }
+
+  ManualDispatchQueues queues_;
+  testing::RecordedHostLog log_;
+  std::shared_ptr<SimulatedTestBackend> backend_ = SimulatedTestBackend::makeManual();
+  std::shared_ptr<testing::RecordingFlutterApi> api_ =
+      std::make_shared<testing::RecordingFlutterApi>();
+};
+
+// At stake: a stream captures audio at 30 frames a second at most; only its
+// audio reaches the UI, typed output under the display's id, after
+// deviceStart, also before the platform confirmed the start.
+TEST_F(CaptureControllerTest, AStreamSendsOnlyItsAudioFromTheAudioQueue) {
+  backend_->holdStreamStartCompletions(true);
+  auto controller = makeStream();
+  const auto settings = backend_->streamSettings(kDisplayID);
+  ASSERT_TRUE(settings);
+  EXPECT_TRUE(settings->capturesAudio);
+  EXPECT_DOUBLE_EQ(settings->minimumFrameIntervalSeconds, 1.0 / 30.0);
+  controller->start();
+  ASSERT_EQ(deliverAudio(), 1u);
+  EXPECT_EQ(backend_->deliverToDisplay(kDisplayID, DisplayOutputKind::screen, buffer()), 1u);
+  controller->announceStart();
+  expectStartThenAudio(kDisplay, AudioDeviceType::output);
+}
+
+// At stake: a microphone capture asks for mono 16 kHz lpcm and runs as soon
+// as it exists; each buffer is one event, typed input, after deviceStart.
+TEST_F(CaptureControllerTest, AMicrophoneCapturesMono16kAndSendsFromItsQueue) {
+  auto controller = makeInput();
+  EXPECT_TRUE(controller->isRunning());
+  const auto requested = backend_->requestedSettings(kMic);
+  ASSERT_TRUE(requested);
+  EXPECT_EQ(requested->formatID, kAudioFormatLinearPCM);
+  EXPECT_EQ(requested->numberOfChannels, 1);
+  EXPECT_EQ(requested->sampleRate, 16000.0);
+  ASSERT_EQ(backend_->deliverToMicrophone(kMic, buffer()), 1u);
+  controller->announceStart();
+  expectStartThenAudio(kMic, AudioDeviceType::input);
+}
+
+// At stake: a stop while the start is unconfirmed tears the stream down at
+// once, and the late confirmation changes nothing.
+TEST_F(CaptureControllerTest, AStopDuringAPendingStartEndsTheStreamForGood) {
+  backend_->holdStreamStartCompletions(true);
+  auto controller = makeStream();
+  controller->start();
+  EXPECT_TRUE(controller->isRunning());
+  controller->stop();
+  EXPECT_EQ(deliverAudio(), 0u);
+  backend_->releaseStreamStartCompletions();
+  EXPECT_FALSE(controller->isRunning());
+  EXPECT_EQ(log_.lines(), (Lines{"stream stop", "stream start"}));
+}
+
+// At stake: a replaced controller (two quick listens of one display) stops
+// only its own stream, and nothing reaches it afterwards (ASan: late callback).
+TEST_F(CaptureControllerTest, AReplacedStreamsAudioStopsArriving) {
+  backend_->holdStreamStartCompletions(true);
+  auto first = makeStream();
+  first->start();
+  auto second = makeStream();
+  second->start();
+  ASSERT_EQ(deliverAudio(), 2u);
+  first.reset();
+  EXPECT_EQ(deliverAudio(), 1u);
+  EXPECT_EQ(api_->sent().size(), 5u);  // each deviceStart ahead of its first block
+  backend_->releaseStreamStartCompletions();
+  EXPECT_TRUE(second->isRunning());
+}
+
+// At stake: destruction stops and closes a microphone capture, and no buffer
+// reaches the destroyed controller, also one delivered meanwhile from another
+// thread (ASan: late callback, TSan: race).
+TEST_F(CaptureControllerTest, AMicrophonesDestructionDropsBuffersInFlight) {
+  ScopedDispatchQueueFactory threaded(nullptr);  // so a buffer can sit on the queue
+  auto controller = makeInput();
+  std::thread deliverer([&] {
+    for (int i = 0; i < 50; ++i) backend_->deliverToMicrophone(kMic, buffer(ramp(16)));
+  });
+  controller.reset();
+  const std::size_t sentAtDestruction = api_->sent().size();
+  deliverer.join();
+  EXPECT_EQ(api_->sent().size(), sentAtDestruction);
+  EXPECT_EQ(backend_->runningMicrophoneCount() + backend_->openMicrophoneCount(), 0u);
+}
+
+enum class Step { start, stop, holdStart, holdStop, failStart, failStop, endWithError };
+
+// A stream's state at destruction, the stops destruction must ask for, and the
+// log once every held completion has run.
+struct StateAtRelease {
+  const char* name;
+  std::vector<Step> steps;
+  std::size_t stopsAsked;
+  Lines log;
+};
+
+class CaptureStreamReleaseTest : public CaptureControllerTest,
+                                 public ::testing::WithParamInterface<StateAtRelease> {};
+
+// At stake: destruction stops a stream that captures or may start (a start
+// pending), asks nothing of one that does not (nor again after a failed stop),
+// and late completions only log.
+TEST_P(CaptureStreamReleaseTest, AsksForAStopOnlyWhenTheStreamMayCapture) {
+  auto controller = makeStream();
+  auto error = [](CaptureErrorCode code, const char* text) { return makeCaptureError(code, text); };
+  for (const Step step : GetParam().steps) {
+    if (step == Step::start) controller->start();
+    if (step == Step::stop) controller->stop();
+    if (step == Step::holdStart) backend_->holdStreamStartCompletions(true);
+    if (step == Step::holdStop) backend_->holdStreamStopCompletions(true);
+    if (step == Step::failStart)
+      backend_->failNextStreamStart(error(CaptureErrorCode::startFailed, "no"));
+    if (step == Step::failStop)
+      backend_->failNextStreamStop(error(CaptureErrorCode::stopFailed, "no"));
+    if (step == Step::endWithError)
+      backend_->stopStreamsWithError(kDisplayID, error(CaptureErrorCode::stoppedUnexpectedly, "x"));
+  }
+  backend_->holdStreamStopCompletions(true);
+  controller.reset();
+  EXPECT_EQ(backend_->runningStreamCount(), 0u);
+  EXPECT_EQ(backend_->releaseStreamStopCompletions(), GetParam().stopsAsked);
+  backend_->releaseStreamStartCompletions();
+  EXPECT_EQ(log_.lines(), GetParam().log);
+}
+
+const Lines startStop{"stream start", "stream stop"};
+INSTANTIATE_TEST_SUITE_P(
+    States, CaptureStreamReleaseTest,
+    ::testing::Values(
+        StateAtRelease{"NeverStarted", {}, 0, {}},
+        StateAtRelease{
+            "StartPending", {Step::holdStart, Step::start}, 1, {"stream stop", "stream start"}},
+        StateAtRelease{"Running", {Step::start}, 1, startStop},
+        StateAtRelease{"StopPending", {Step::start, Step::holdStop, Step::stop}, 1, startStop},
+        StateAtRelease{"StopFailed", {Step::start, Step::failStop, Step::stop}, 0, startStop},
+        StateAtRelease{"StopConfirmed", {Step::start, Step::stop}, 0, startStop},
+        StateAtRelease{
+            "StartFailed",
+            {Step::failStart, Step::start},
+            0,
+            {"stream start failed Optional(Error Domain=com.harkwell.capture Code=5 \"no\")"}},
+        StateAtRelease{"EndedByItself", {Step::start, Step::endWithError}, 0, {"stream start"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace harkwell
