@@ -31,8 +31,7 @@ TEST_F(AppDelegateTest, TheProcessOutlivesItsWindowsWhichAReopenBringsBack) {
   auto first = addWindow(true);
   auto second = addWindow(false);
   EXPECT_TRUE(delegate_->applicationShouldHandleReopen(app_, true));
-  EXPECT_FALSE(second->isVisible());
-  EXPECT_EQ(app_.activationCount(), 0);
+  EXPECT_EQ(app_.activationCount(), 0) << "a visible window: nothing to do";
 
   first->close();
   EXPECT_FALSE(loopWasStopped() || app_.hasTerminated());
