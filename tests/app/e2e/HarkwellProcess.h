@@ -55,16 +55,12 @@ class HarkwellProcess {
 
   // The exit status, or -1 when killed at the deadline.
   int finish(std::chrono::seconds patience = std::chrono::seconds(60)) {
+    if (pid_ <= 0) return exitStatus_;
     int status = 0;
-    if (pid_ > 0 && !poll(patience, [&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; })) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-      exitStatus_ = -1;
-    } else if (pid_ > 0) {
-      exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
+    const bool exited = poll(patience, [&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; });
+    if (!exited && ::kill(pid_, SIGKILL) == 0) ::waitpid(pid_, nullptr, 0);
     pid_ = -1;
-    return exitStatus_;
+    return exitStatus_ = exited && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
  private:

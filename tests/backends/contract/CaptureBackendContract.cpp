@@ -129,9 +129,7 @@ TEST_F(CONTRACT_SUITE, LostDevicesStopTheirCapturesWithOneErrorEach) {
     ASSERT_TRUE(!error && microphoneBuffers.waitForFrames(960) &&
                 displayBuffers.waitForFrames(960));
     if (serverLost && !target_->killServer()) return;  // a backend without a server
-    if (!serverLost) {
-      target_->removeDevices();
-    }
+    if (!serverLost) target_->removeDevices();
     ASSERT_TRUE(displayStops.awaitFirst() && microphoneStops.awaitFirst());
     EXPECT_FALSE(microphone->isRunning());
     std::this_thread::sleep_for(300ms);  // room for a second report, which must not come

@@ -4,15 +4,11 @@
 
 #include "audio/service/BridgeApi.h"
 #include "platform/avfoundation/AVFoundationTypes.h"
+#include "tests/support/CaptureTestHelpers.h"
 #include "tests/support/SimulatedTestBackend.h"
 
 namespace harkwell {
 namespace {
-
-class SilentFlutterApi final : public BridgeFlutterApiProtocol {
- public:
-  void onEvent(NativeAudioEvent, EventCompletion) override {}
-};
 
 // At stake: before 14.0 only the built-in microphone type exists (asking for
 // the newer type lists nothing there); from 14.0 on the newer type covers
@@ -22,7 +18,7 @@ TEST(MicrophoneDiscoveryTest, ListsMicrophonesWithTheTypeTheRunningSystemHas) {
   auto backend = SimulatedTestBackend::makeManual();
   CaptureBackend::setCurrent(backend);
   backend->addMicrophone({"mic-1", "Mic"});
-  const auto api = BridgeApi::create(std::make_shared<SilentFlutterApi>());
+  const auto api = BridgeApi::create(std::make_shared<testing::RecordingFlutterApi>());
   for (const OperatingSystemVersion version :
        {OperatingSystemVersion{13, 6, 9}, OperatingSystemVersion{14, 0, 0}}) {
     backend->setOperatingSystemVersion(version);

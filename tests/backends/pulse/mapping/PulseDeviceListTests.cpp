@@ -49,8 +49,8 @@ TEST(PulseDeviceListTest, OffersRealMicrophonesDefaultFirst) {
 // name, not the per-lifetime index), unique within a list, and never 0; only
 // sinks with a monitor are offered, the default first, then by description.
 TEST(PulseDeviceListTest, ListsSinksWithAMonitorUnderIdsFromTheirNames) {
-  EXPECT_EQ(fnv1a32("foobar"), 0xbf9cf968u);          // a reference value of 32-bit FNV-1a
-  const std::string zeroHash("\xcc\x24\x31\xc4", 4);  // found by search: hashes to 0
+  // Found by search: hashes to 0 (a slip in the hash breaks this, too).
+  const std::string zeroHash("\xcc\x24\x31\xc4", 4);
   ASSERT_EQ(fnv1a32(zeroHash), 0u);
   EXPECT_EQ(displayIdForSinkName(zeroHash), 1u);
   EXPECT_EQ(displaysFrom({sink("hdmi", "HDMI", 3), sink("speakers", "Speakers", 7)}, ""),
