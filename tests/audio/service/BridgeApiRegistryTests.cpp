@@ -176,21 +176,17 @@ TEST_F(BridgeApiRegistryTest, AnOutputListenOfAnUnknownIdRepliesSuccessAndDoesNo
 // differs from the kind of capture registered under the id; the registered
 // capture is the one stopped.
 TEST_F(BridgeApiRegistryTest, DeviceStopCarriesTheTypeOfTheUnlisten) {
-  for (const auto listened : {AudioDeviceType::input, AudioDeviceType::output}) {
-    for (const auto unlistened : {AudioDeviceType::input, AudioDeviceType::output}) {
-      ui().clearEvents();
-      const std::string id = listened == AudioDeviceType::input ? "mic-1" : "1";
-      expectNullSuccess(ui().listen(AudioDevice{"Source", listened, id, false}));
-      ASSERT_TRUE(ui().waitForDeviceEvents(1));
-      ASSERT_TRUE(ui().settle());
-      expectNullSuccess(ui().unlisten(AudioDevice{"Source", unlistened, id, false}));
-      const auto events = ui().deviceEvents();
-      ASSERT_EQ(events.size(), 2u);
-      EXPECT_EQ(events[1], (NativeAudioEvent{id, unlistened, NativeAudioEventType::deviceStop,
-                                             std::nullopt, std::nullopt}));
-      EXPECT_EQ(backend().runningMicrophoneCount() + backend().runningStreamCount(), 0u);
-    }
-  }
+  expectNullSuccess(ui().listen(microphone("mic-1")));
+  ASSERT_TRUE(ui().waitForDeviceEvents(1));
+  expectNullSuccess(ui().listen(display("1")));
+  ASSERT_TRUE(ui().waitForDeviceEvents(2));
+  expectNullSuccess(ui().unlisten(display("mic-1")));
+  expectNullSuccess(ui().unlisten(microphone("1")));
+  ASSERT_TRUE(ui().settle());
+  EXPECT_THAT(ui().deviceEventTexts(),
+              ElementsAre("deviceStart input mic-1", "deviceStart output 1",
+                          "deviceStop output mic-1", "deviceStop input 1"));
+  EXPECT_EQ(backend().runningMicrophoneCount() + backend().runningStreamCount(), 0u);
 }
 
 }  // namespace
