@@ -147,7 +147,6 @@ TEST_F(HostStressTest, ConcurrentCallsAreAllAnsweredAndTheRegistryWindsDownToNot
   DispatchQueue::main().sync([&] { entries = api_->controllers().size(); });
   EXPECT_EQ(entries, 0u);
   EXPECT_EQ(backend_->openMicrophoneCount() + backend_->openStreamCount(), 0u);
-  std::printf("stress: %zu calls from %zu UI threads\n", total, calls.size());
 }
 
 }  // namespace

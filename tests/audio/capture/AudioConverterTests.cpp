@@ -8,6 +8,7 @@
 #include <limits>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 namespace harkwell {
@@ -157,11 +158,7 @@ TEST_F(AudioConverterStreamTest, ARateChangeStartsANewStream) {
   EXPECT_EQ(converter_.convert(ramp(44100, 1000)), fresh);
 }
 
-struct MalformedCase {
-  std::string name;
-  CMSampleBufferRef sbuf;
-  friend void PrintTo(const MalformedCase& c, std::ostream* os) { *os << c.name; }
-};
+using MalformedCase = std::pair<std::string, CMSampleBufferRef>;
 
 // Null, a video frame and frame counts that disagree with the bytes go through
 // the whole host in the fault-injection tests.
@@ -200,13 +197,13 @@ std::vector<MalformedCase> malformedCases() {
 class AudioConverterMalformedInputTest : public ::testing::TestWithParam<MalformedCase> {};
 
 TEST_P(AudioConverterMalformedInputTest, GivesAnEmptyBlock) {
-  EXPECT_EQ(AudioConverter::convertToPcmBuffer(GetParam().sbuf), nullptr);
-  EXPECT_TRUE(AudioConverter().convert(GetParam().sbuf).empty());
+  EXPECT_EQ(AudioConverter::convertToPcmBuffer(GetParam().second), nullptr);
+  EXPECT_TRUE(AudioConverter().convert(GetParam().second).empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Malformed, AudioConverterMalformedInputTest,
                          ::testing::ValuesIn(malformedCases()),
-                         [](const auto& info) { return info.param.name; });
+                         [](const auto& info) { return info.param.first; });
 
 }  // namespace
 }  // namespace harkwell

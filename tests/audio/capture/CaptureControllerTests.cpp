@@ -127,13 +127,13 @@ TEST_F(CaptureControllerTest, AMicrophonesDestructionDropsBuffersInFlight) {
   EXPECT_EQ(backend_->runningMicrophoneCount() + backend_->openMicrophoneCount(), 0u);
 }
 
-enum class Step { start, stop, holdStart, holdStop, failStart, endWithError };
+enum class State { neverStarted, startPending, running, startFailed, endedByItself };
 
 // A stream's state at destruction, the stops destruction must ask for, and the
 // log once every held completion has run.
 struct StateAtRelease {
   const char* name;
-  std::vector<Step> steps;
+  State state;
   std::size_t stopsAsked;
   Lines log;
 };
@@ -145,18 +145,15 @@ class CaptureStreamReleaseTest : public CaptureControllerTest,
 // start (a start pending: torn down at once, the late confirmation only logs),
 // asks nothing of one that does not, and late completions only log.
 TEST_P(CaptureStreamReleaseTest, AsksForAStopOnlyWhenTheStreamMayCapture) {
+  const State state = GetParam().state;
   auto controller = makeStream();
-  auto error = [](CaptureErrorCode code, const char* text) { return makeCaptureError(code, text); };
-  for (const Step step : GetParam().steps) {
-    if (step == Step::start) controller->start();
-    if (step == Step::stop) controller->stop();
-    if (step == Step::holdStart) backend_->holdStreamStartCompletions(true);
-    if (step == Step::holdStop) backend_->holdStreamStopCompletions(true);
-    if (step == Step::failStart)
-      backend_->failNextStreamStart(error(CaptureErrorCode::startFailed, "no"));
-    if (step == Step::endWithError)
-      backend_->stopStreamsWithError(kDisplayID, error(CaptureErrorCode::stoppedUnexpectedly, "x"));
-  }
+  backend_->holdStreamStartCompletions(state == State::startPending);
+  if (state == State::startFailed)
+    backend_->failNextStreamStart(makeCaptureError(CaptureErrorCode::startFailed, "no"));
+  if (state != State::neverStarted) controller->start();
+  if (state == State::endedByItself)
+    backend_->stopStreamsWithError(kDisplayID,
+                                   makeCaptureError(CaptureErrorCode::stoppedUnexpectedly, "x"));
   backend_->holdStreamStopCompletions(true);
   controller.reset();
   EXPECT_EQ(backend_->runningStreamCount(), 0u);
@@ -165,22 +162,16 @@ TEST_P(CaptureStreamReleaseTest, AsksForAStopOnlyWhenTheStreamMayCapture) {
   EXPECT_EQ(log_.lines(), GetParam().log);
 }
 
-const Lines startStop{"stream start", "stream stop"};
+const char* startFailed =
+    "stream start failed Optional(Error Domain=com.harkwell.capture Code=5 \"no\")";
 INSTANTIATE_TEST_SUITE_P(
     States, CaptureStreamReleaseTest,
-    ::testing::Values(
-        StateAtRelease{"NeverStarted", {}, 0, {}},
-        StateAtRelease{
-            "StartPending", {Step::holdStart, Step::start}, 1, {"stream stop", "stream start"}},
-        StateAtRelease{"Running", {Step::start}, 1, startStop},
-        StateAtRelease{"StopPending", {Step::start, Step::holdStop, Step::stop}, 1, startStop},
-        StateAtRelease{"StopConfirmed", {Step::start, Step::stop}, 0, startStop},
-        StateAtRelease{
-            "StartFailed",
-            {Step::failStart, Step::start},
-            0,
-            {"stream start failed Optional(Error Domain=com.harkwell.capture Code=5 \"no\")"}},
-        StateAtRelease{"EndedByItself", {Step::start, Step::endWithError}, 0, {"stream start"}}),
+    ::testing::Values(StateAtRelease{"NeverStarted", State::neverStarted, 0, {}},
+                      StateAtRelease{
+                          "StartPending", State::startPending, 1, {"stream stop", "stream start"}},
+                      StateAtRelease{"Running", State::running, 1, {"stream start", "stream stop"}},
+                      StateAtRelease{"StartFailed", State::startFailed, 0, {startFailed}},
+                      StateAtRelease{"EndedByItself", State::endedByItself, 0, {"stream start"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
