@@ -71,8 +71,8 @@ TEST_F(BridgeApiQueryTest, EachCallGetsItsOwnAnswerAndTheMicrophoneIsAskedAfterS
 }
 
 // At stake: requestPermission opens the settings pane at the type's anchor,
-// asks the capture frameworks for nothing, and succeeds even when the pane
-// cannot be opened.
+// asks the capture frameworks for nothing, and succeeds whatever the opener
+// does (its result is never looked at; the opener has its own tests).
 TEST_F(BridgeApiQueryTest, RequestPermissionOpensThePaneAtTheTypesAnchor) {
   expectNullSuccess(ui().requestPermission(AudioDeviceType::input));
   expectNullSuccess(ui().requestPermission(AudioDeviceType::output));
@@ -81,15 +81,6 @@ TEST_F(BridgeApiQueryTest, RequestPermissionOpensThePaneAtTheTypesAnchor) {
   EXPECT_THAT(opened[0], EndsWith("?Privacy_Microphone"));
   EXPECT_THAT(opened[1], EndsWith("?Privacy_ScreenCapture"));
   EXPECT_EQ(backend().accessRequestCount() + backend().shareableContentQueryCount(), 0u);
-
-  NSWorkspace& workspace = NSWorkspace::sharedWorkspace();
-  workspace.setOpenerPath("/nonexistent/harkwell-settings-opener");
-  workspace.setOpensLinks(true);
-  const std::optional<UiReply> reply = ui().requestPermission(AudioDeviceType::input).wait();
-  workspace.setOpensLinks(false);
-  workspace.setOpenerPath("");
-  ASSERT_TRUE(reply.has_value());
-  EXPECT_TRUE(reply->isSuccess() && reply->result.isNull()) << reply->describe();
 }
 
 }  // namespace
