@@ -170,6 +170,9 @@ TEST_F(BridgeApiRegistryTest, AnOutputListenOfAnUnknownIdRepliesSuccessAndDoesNo
   EXPECT_THAT(ui().deviceEventTexts(), IsEmpty());
   EXPECT_THAT(logLines(), IsEmpty());
   EXPECT_EQ(backend().openStreamCount() + backend().openMicrophoneCount(), 0u);
+  backend().addDisplay(9);  // nor leaves an entry that would swallow a later listen
+  expectNullSuccess(ui().listen(display("9")));
+  EXPECT_TRUE(ui().waitForDeviceEvents(1));
 }
 
 // At stake: deviceStop carries the type of the unlisten request, even when it
