@@ -80,57 +80,6 @@ TEST_F(BridgeApiRegistryTest, AnEndByItselfIsToldOnceAndAFreshListenStartsAnew) 
   }
 }
 
-// At stake: an unlisten while a display listen waits for the display list
-// cancels that start: the UI hears nothing of it, nothing is opened, and a later
-// listen starts a fresh capture. A second listen while the first waits does
-// not start a second capture.
-TEST_F(BridgeApiRegistryTest, AnUnlistenCancelsAPendingDisplayStart) {
-  backend().setShareableContentPending(true);
-  expectNullSuccess(ui().listen(display("1")));
-  expectNullSuccess(ui().listen(display("1")));
-  ASSERT_TRUE(ui().waitUntil([&] { return backend().shareableContentQueryCount() == 1; }));
-  expectNullSuccess(ui().unlisten(display("1")));
-  backend().answerShareableContent();
-  ASSERT_TRUE(ui().settle());
-  EXPECT_THAT(ui().deviceEventTexts(), IsEmpty());
-  EXPECT_EQ(backend().openStreamCount(), 0u);
-  EXPECT_EQ(backend().deliverToDisplay(1, DisplayOutputKind::audio, buffer16k({0.5f})), 0u);
-
-  backend().setShareableContentPending(false);
-  expectNullSuccess(ui().listen(display("1")));
-  ASSERT_TRUE(ui().waitForDeviceEvents(1));
-  EXPECT_EQ(backend().deliverToDisplay(1, DisplayOutputKind::audio, buffer16k({0.5f})), 1u);
-  ASSERT_TRUE(ui().settle());
-  EXPECT_THAT(ui().deviceEventTexts(), ElementsAre("deviceStart output 1"));
-  EXPECT_EQ(ui().audioTally("1").events, 1u);
-  EXPECT_EQ(backend().openStreamCount(), 1u);
-}
-
-// At stake: a stop the platform refuses still ends the capture: after
-// deviceStop no audio arrives and no stream runs.
-TEST_F(BridgeApiRegistryTest, ARefusedStreamStopStillEndsTheCapture) {
-  expectNullSuccess(ui().listen(display("1")));
-  ASSERT_TRUE(ui().waitForDeviceEvents(1));
-  backend().failNextStreamStop(failure(CaptureErrorCode::stopFailed, "busy"));
-  expectNullSuccess(ui().unlisten(display("1")));
-  EXPECT_EQ(backend().deliverToDisplay(1, DisplayOutputKind::audio, buffer16k({0.5f})), 0u);
-  ASSERT_TRUE(ui().settle());
-  EXPECT_THAT(ui().deviceEventTexts(), ElementsAre("deviceStart output 1", "deviceStop output 1"));
-  EXPECT_EQ(backend().runningStreamCount(), 0u);
-  EXPECT_THAT(logLines(), ElementsAre("stream start", "stream stop"));
-}
-
-// At stake: an end whose news reaches the main thread after an unlisten
-// stopped the capture is not told a second time.
-TEST_F(BridgeApiRegistryTest, AnEndOvertakenByAnUnlistenIsNotToldAgain) {
-  expectNullSuccess(ui().listen(display("1")));
-  ASSERT_TRUE(ui().waitForDeviceEvents(1));
-  backend().stopStreamsWithError(1, failure(CaptureErrorCode::stoppedUnexpectedly, "It broke"));
-  api_->unlisten(display("1"));  // the test's thread is the main thread
-  ASSERT_TRUE(ui().settle());
-  EXPECT_THAT(ui().deviceEventTexts(), ElementsAre("deviceStart output 1", "deviceStop output 1"));
-}
-
 // At stake: with the main thread busy, a display capture's audio never
 // reaches the UI ahead of its deviceStart.
 TEST_F(BridgeApiRegistryTest, AudioNeverOvertakesDeviceStartWhileTheMainThreadIsBusy) {
@@ -162,35 +111,58 @@ TEST(BridgeApiThreadDeathTest, TouchingTheRegistryOffTheMainThreadAborts) {
   EXPECT_DEATH(std::thread([&] { api->unlisten(display("1")); }).join(), "off the main thread");
 }
 
-// At stake: an output listen finds a display only by its plain decimal id,
-// and otherwise replies success and does nothing at all.
-TEST_F(BridgeApiRegistryTest, AnOutputListenOfAnUnknownIdRepliesSuccessAndDoesNothing) {
+// At stake: an unlisten while a display listen waits for the display list
+// cancels that start, and an output listen finds a display only by its plain
+// decimal id: either way the reply is success, the UI hears nothing, nothing
+// is opened or logged, and no entry is left that would swallow a later listen.
+// A second listen while the first waits does not start a second capture.
+TEST_F(BridgeApiRegistryTest, ACancelledOrUnknownDisplayListenDoesNothingAndLeavesNoEntry) {
+  backend().setShareableContentPending(true);
+  expectNullSuccess(ui().listen(display("1")));
+  expectNullSuccess(ui().listen(display("1")));
+  ASSERT_TRUE(ui().waitUntil([&] { return backend().shareableContentQueryCount() == 1; }));
+  expectNullSuccess(ui().unlisten(display("1")));
+  backend().answerShareableContent();
+  backend().setShareableContentPending(false);
   for (const char* id : {"9", "01", "+1", "mic-1"}) expectNullSuccess(ui().listen(display(id)));
   ASSERT_TRUE(ui().settle());
   EXPECT_THAT(ui().deviceEventTexts(), IsEmpty());
   EXPECT_THAT(logLines(), IsEmpty());
   EXPECT_EQ(backend().openStreamCount() + backend().openMicrophoneCount(), 0u);
+  EXPECT_EQ(backend().deliverToDisplay(1, DisplayOutputKind::audio, buffer16k({0.5f})), 0u);
+
+  backend().addDisplay(9);
+  expectNullSuccess(ui().listen(display("1")));
+  expectNullSuccess(ui().listen(display("9")));
+  ASSERT_TRUE(ui().waitForDeviceEvents(2));
+  EXPECT_EQ(backend().deliverToDisplay(1, DisplayOutputKind::audio, buffer16k({0.5f})), 1u);
+  ASSERT_TRUE(ui().settle());
+  EXPECT_EQ(ui().audioTally("1").events, 1u);
+  EXPECT_EQ(backend().openStreamCount(), 2u);
 }
 
-// At stake: deviceStop carries the type of the unlisten request, even when it
-// differs from the kind of capture registered under the id; the registered
-// capture is the one stopped.
-TEST_F(BridgeApiRegistryTest, DeviceStopCarriesTheTypeOfTheUnlisten) {
-  for (const auto listened : {AudioDeviceType::input, AudioDeviceType::output}) {
-    for (const auto unlistened : {AudioDeviceType::input, AudioDeviceType::output}) {
-      ui().clearEvents();
-      const std::string id = listened == AudioDeviceType::input ? "mic-1" : "1";
-      expectNullSuccess(ui().listen(AudioDevice{"Source", listened, id, false}));
-      ASSERT_TRUE(ui().waitForDeviceEvents(1));
-      ASSERT_TRUE(ui().settle());
-      expectNullSuccess(ui().unlisten(AudioDevice{"Source", unlistened, id, false}));
-      const auto events = ui().deviceEvents();
-      ASSERT_EQ(events.size(), 2u);
-      EXPECT_EQ(events[1], (NativeAudioEvent{id, unlistened, NativeAudioEventType::deviceStop,
-                                             std::nullopt, std::nullopt}));
-      EXPECT_EQ(backend().runningMicrophoneCount() + backend().runningStreamCount(), 0u);
-    }
-  }
+// At stake: an unlisten stops the capture registered under the id, even when
+// the platform refuses the stop: after deviceStop no audio arrives and nothing
+// runs. deviceStop carries the type of the unlisten request, even when it
+// differs from the kind of capture registered under the id. An end whose news
+// reaches the main thread after the unlisten is not told a second time.
+TEST_F(BridgeApiRegistryTest, AnUnlistenEndsTheCaptureOnceAndDeviceStopCarriesItsType) {
+  expectNullSuccess(ui().listen(microphone("mic-1")));
+  ASSERT_TRUE(ui().waitForDeviceEvents(1));
+  expectNullSuccess(ui().listen(display("1")));
+  ASSERT_TRUE(ui().waitForDeviceEvents(2));
+  backend().failNextStreamStop(failure(CaptureErrorCode::stopFailed, "busy"));
+  backend().stopMicrophoneCaptures("mic-1");
+  api_->unlisten(
+      display("mic-1"));  // ahead of the end's news: the test's thread is the main thread
+  expectNullSuccess(ui().unlisten(microphone("1")));
+  EXPECT_EQ(backend().deliverToDisplay(1, DisplayOutputKind::audio, buffer16k({0.5f})), 0u);
+  ASSERT_TRUE(ui().settle());
+  EXPECT_THAT(ui().deviceEventTexts(),
+              ElementsAre("deviceStart input mic-1", "deviceStart output 1",
+                          "deviceStop output mic-1", "deviceStop input 1"));
+  EXPECT_EQ(backend().runningMicrophoneCount() + backend().runningStreamCount(), 0u);
+  EXPECT_THAT(logLines(), ElementsAre("stream start", "stream stop"));
 }
 
 }  // namespace
