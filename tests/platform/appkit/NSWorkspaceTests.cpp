@@ -23,9 +23,10 @@ using namespace std::chrono_literals;
 TEST(NSWorkspaceTest, HandsOnlyWellFormedLinksToTheOpenerAsOneArgumentWithoutWaiting) {
   NSWorkspace& workspace = NSWorkspace::sharedWorkspace();
   workspace.setOpensLinks(false);
-  for (const std::string& link : {std::string("no-scheme"), std::string("-x:y"),
-                                  std::string("https://a b"), std::string("https://a\x7f"),
-                                  std::string("https://a\0b", 11), std::string(9000, 'a') + ":x"}) {
+  for (const std::string& link :
+       {std::string("no-scheme"), std::string("-x:y"), std::string("a/b:x"),
+        std::string("https://a b"), std::string("https://a\x7f"), std::string("https://a\0b", 11),
+        std::string(9000, 'a') + ":x"}) {
     EXPECT_FALSE(workspace.openURL(link)) << link;
   }
 
