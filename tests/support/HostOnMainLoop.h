@@ -49,7 +49,7 @@ class HostOnMainLoop {
   // takes the host down (on the main thread, where its captures were made)
   // before the engine it sends through.
   ~HostOnMainLoop() {
-    releaseHeld();
+    backend_->releaseAll();
     ui_->settle();
     DispatchQueue::main().sync([this] {
       BridgeHostApiSetup::setUp(engine_->binaryMessenger(), nullptr);
@@ -68,16 +68,6 @@ class HostOnMainLoop {
   }
   HostOnMainLoop(const HostOnMainLoop&) = delete;
   HostOnMainLoop& operator=(const HostOnMainLoop&) = delete;
-
-  // Lets every held or pending platform answer through.
-  void releaseHeld() {
-    backend_->holdStreamStartCompletions(false);
-    backend_->holdStreamStopCompletions(false);
-    backend_->releaseStreamStartCompletions();
-    backend_->releaseStreamStopCompletions();
-    backend_->setShareableContentPending(false);
-    backend_->answerShareableContent();
-  }
 
  protected:
   std::shared_ptr<SimulatedTestBackend> backend_;

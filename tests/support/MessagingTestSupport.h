@@ -16,13 +16,17 @@ namespace harkwell::test {
 // Generous: only a broken build ever waits this long.
 inline constexpr std::chrono::seconds messagingTestDeadline{10};
 
-// Pumps the main loop on the calling thread (which becomes the main thread)
-// until `done` holds or the deadline passes; returns whether it holds.
-inline bool pumpMainUntil(const std::function<bool()>& done) {
-  const auto deadline = std::chrono::steady_clock::now() + messagingTestDeadline;
+// Polls `done` until it holds or `timeout` passes, running `between` between
+// polls: by default the main loop, on the calling thread (the main thread then).
+inline bool pumpMainUntil(
+    const std::function<bool()>& done, std::chrono::milliseconds timeout = messagingTestDeadline,
+    const std::function<void()>& between = [] {
+      MainRunLoop::shared().drainFor(std::chrono::milliseconds(2));
+    }) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    MainRunLoop::shared().drainFor(std::chrono::milliseconds(5));
+    if (std::chrono::steady_clock::now() >= deadline) return done();
+    between();
   }
   return true;
 }

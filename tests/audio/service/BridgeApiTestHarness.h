@@ -35,7 +35,7 @@ class BridgeApiTest : public ::testing::Test, protected harkwell::testing::HostO
     NSWorkspace::sharedWorkspace().clearOpenedURLs();
   }
   ~BridgeApiTest() override {
-    releaseHeld();
+    backend_->releaseAll();
     backend_->setAccessAnswer(SimulatedTestBackend::AccessAnswer::denied);
     backend_->answerAccessRequest(false);
     EXPECT_TRUE(ui_->settle()) << "something was still in flight at the end of the test";
