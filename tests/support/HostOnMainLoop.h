@@ -1,19 +1,9 @@
 #pragma once
 
 #include <memory>
-#include <optional>
-#include <string>
-#include <string_view>
 #include <thread>
-#include <vector>
 
-#include "audio/capture/HostLog.h"
 #include "audio/service/BridgeApi.h"
-#include "bridge/BridgeFlutterApi.h"
-#include "bridge/BridgeHostApiSetup.h"
-#include "platform/capture/CaptureBackend.h"
-#include "platform/dispatch/DispatchQueue.h"
-#include "platform/dispatch/MainRunLoop.h"
 #include "platform/flutter/FlutterEngine.h"
 #include "tests/support/CaptureTestHelpers.h"
 #include "tests/support/SimulatedTestBackend.h"
@@ -66,8 +56,6 @@ class HostOnMainLoop {
     MainRunLoop::shared().drain();
     CaptureBackend::setCurrent(nullptr);
   }
-  HostOnMainLoop(const HostOnMainLoop&) = delete;
-  HostOnMainLoop& operator=(const HostOnMainLoop&) = delete;
 
  protected:
   std::shared_ptr<SimulatedTestBackend> backend_;

@@ -2,15 +2,11 @@
 
 #include <atomic>
 #include <deque>
-#include <mutex>
-#include <string>
+#include <map>
 #include <thread>
-#include <vector>
 
-#include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/DispatchQueueFactory.h"
 #include "platform/dispatch/Mutex.h"
-#include "platform/dispatch/ThreadSafety.h"
 
 // A serial queue whose work runs only when a test runs it, on the test's
 // thread: async() queues; sync() runs what is queued and then its own work;
@@ -72,23 +68,20 @@ class ManualDispatchQueues {
       : scope_([this](std::string label) -> std::shared_ptr<DispatchQueue> {
           auto queue = std::make_shared<ManualDispatchQueue>(std::move(label));
           MutexLock lock(mutex_);
-          made_.push_back(queue);
+          made_[queue->label()] = queue;
           return queue;
         }) {}
 
-  // The most recently made live queue with `label`, or null. Any thread.
+  // The latest queue made with `label` while it lives, or null. Any thread.
   std::shared_ptr<ManualDispatchQueue> find(const std::string& label) const {
     MutexLock lock(mutex_);
-    for (auto it = made_.rbegin(); it != made_.rend(); ++it) {
-      auto queue = it->lock();
-      if (queue && queue->label() == label) return queue;
-    }
-    return nullptr;
+    auto made = made_.find(label);
+    return made == made_.end() ? nullptr : made->second.lock();
   }
 
  private:
   mutable Mutex mutex_;
-  std::vector<std::weak_ptr<ManualDispatchQueue>> made_ GUARDED_BY(mutex_);
+  std::map<std::string, std::weak_ptr<ManualDispatchQueue>> made_ GUARDED_BY(mutex_);
   // Last member: installed once the record exists, removed before it goes.
   ScopedDispatchQueueFactory scope_;
 };

@@ -2,16 +2,11 @@
 
 #include <algorithm>
 #include <atomic>
-#include <functional>
 #include <iterator>
 #include <map>
-#include <memory>
-#include <optional>
 #include <set>
-#include <string>
 #include <tuple>
 #include <utility>
-#include <vector>
 
 #include "backends/simulated/SimulatedCaptureBackend.h"
 #include "backends/simulated/SimulatedDisplayStream.h"
@@ -35,6 +30,8 @@ class SimulatedTestBackend final : public SimulatedCaptureBackend {
 
  public:
   using SimulatedCaptureBackend::Step;
+  static constexpr Step allSteps[] = {Step::microphoneOpen, Step::addOutput, Step::streamStart,
+                                      Step::streamStop};
   enum class AccessAnswer { granted, denied, pending };
 
   static std::shared_ptr<SimulatedTestBackend> makeManual() {
@@ -46,27 +43,20 @@ class SimulatedTestBackend final : public SimulatedCaptureBackend {
     return backend;
   }
 
-  // No other thread can reach us any more, so no lock.
   ~SimulatedTestBackend() override {
-    for (auto& completion : pendingAccess_) completion(false);
-    for (auto& completion : pendingContent_) {
+    answerAccessRequest(false);
+    for (auto& completion : exchange(&SimulatedTestBackend::pendingContent_, {})) {
       completion({{}, makeCaptureError(CaptureErrorCode::noBackend, "The backend shut down")});
     }
-    for (auto& [step, held] : held_) {
-      for (auto& [completion, result] : held) {
-        SimulatedCaptureBackend::complete(step, std::move(completion), std::move(result));
-      }
-    }
+    for (Step step : allSteps) release(step);
   }
 
-  void setOperatingSystemVersion(OperatingSystemVersion version) EXCLUDES(controls_) {
-    MutexLock lock(controls_);
-    version_ = version;
+  void setOperatingSystemVersion(OperatingSystemVersion version) {
+    exchange(&SimulatedTestBackend::version_, version);
   }
   // The device types that microphones() was asked for, in call order.
-  std::vector<std::string> requestedDeviceTypes() const EXCLUDES(controls_) {
-    MutexLock lock(controls_);
-    return deviceTypes_;
+  std::vector<std::string> requestedDeviceTypes() const {
+    return get(&SimulatedTestBackend::deviceTypes_);
   }
   void setAuthorizationStatus(CaptureAuthorizationStatus status) { authorization_ = status; }
   void setAccessAnswer(AccessAnswer answer) { accessAnswer_ = answer; }
@@ -74,7 +64,7 @@ class SimulatedTestBackend final : public SimulatedCaptureBackend {
   std::size_t answerAccessRequest(bool granted) EXCLUDES(controls_) {
     authorization_ =
         granted ? CaptureAuthorizationStatus::authorized : CaptureAuthorizationStatus::denied;
-    auto pending = take(&SimulatedTestBackend::pendingAccess_);
+    auto pending = exchange(&SimulatedTestBackend::pendingAccess_, {});
     for (auto& completion : pending) completion(granted);
     return pending.size();
   }
@@ -82,13 +72,12 @@ class SimulatedTestBackend final : public SimulatedCaptureBackend {
 
   // Content queries fail with `error` (nullopt: succeed); pending ones wait for
   // answerShareableContent(), which answers them from the state at that moment.
-  void setShareableContentError(std::optional<NSError> error) EXCLUDES(controls_) {
-    MutexLock lock(controls_);
-    contentError_ = std::move(error);
+  void setShareableContentError(std::optional<NSError> error) {
+    exchange(&SimulatedTestBackend::contentError_, std::move(error));
   }
   void setShareableContentPending(bool pending) { contentPending_ = pending; }
   std::size_t answerShareableContent() EXCLUDES(controls_) {
-    auto pending = take(&SimulatedTestBackend::pendingContent_);
+    auto pending = exchange(&SimulatedTestBackend::pendingContent_, {});
     for (auto& completion : pending) answerContent(completion);
     return pending.size();
   }
@@ -125,7 +114,7 @@ class SimulatedTestBackend final : public SimulatedCaptureBackend {
 
   // Lets every held completion and pending content query through.
   void releaseAll() {
-    for (Step step : {Step::microphoneOpen, Step::addOutput, Step::streamStart, Step::streamStop}) {
+    for (Step step : allSteps) {
       hold(step, false);
       release(step);
     }
@@ -143,13 +132,13 @@ class SimulatedTestBackend final : public SimulatedCaptureBackend {
     return stopped;
   }
   std::size_t stopMicrophoneCaptures(const std::string& uniqueID) {
+    const NSError error =
+        makeCaptureError(CaptureErrorCode::stoppedUnexpectedly, "The microphone stopped");
     std::size_t stopped = 0;
     for (const auto& state : capturesOf(uniqueID)) {
       if (!endRun(*state)) continue;
       ++stopped;
-      if (auto handler = state->stopped()) {
-        handler(makeCaptureError(CaptureErrorCode::stoppedUnexpectedly, "The microphone stopped"));
-      }
+      if (auto handler = state->stopped()) handler(error);
     }
     return stopped;
   }
@@ -194,9 +183,8 @@ class SimulatedTestBackend final : public SimulatedCaptureBackend {
     return states.empty() ? std::nullopt : std::optional(states.back()->settings());
   }
 
-  OperatingSystemVersion operatingSystemVersion() override EXCLUDES(controls_) {
-    MutexLock lock(controls_);
-    return version_;
+  OperatingSystemVersion operatingSystemVersion() override {
+    return get(&SimulatedTestBackend::version_);
   }
   std::vector<MicrophoneInfo> microphones(const std::string& deviceType) override
       EXCLUDES(controls_) {
@@ -228,17 +216,19 @@ class SimulatedTestBackend final : public SimulatedCaptureBackend {
 
   SimulatedTestBackend() = default;
 
+  // Under the lock: a copy of `field`, or its old value as it takes `value`.
   template <class T>
-  std::vector<T> take(std::vector<T> SimulatedTestBackend::*pending) EXCLUDES(controls_) {
+  T get(T SimulatedTestBackend::*field) const EXCLUDES(controls_) {
     MutexLock lock(controls_);
-    return std::exchange(this->*pending, {});
+    return this->*field;
   }
-  void answerContent(std::function<void(ShareableContentAnswer)>& completion) EXCLUDES(controls_) {
-    std::optional<NSError> error;
-    {
-      MutexLock lock(controls_);
-      error = contentError_;
-    }
+  template <class T>
+  T exchange(T SimulatedTestBackend::*field, T value) EXCLUDES(controls_) {
+    MutexLock lock(controls_);
+    return std::exchange(this->*field, std::move(value));
+  }
+  void answerContent(std::function<void(ShareableContentAnswer)>& completion) {
+    std::optional<NSError> error = get(&SimulatedTestBackend::contentError_);
     if (!error) return SimulatedCaptureBackend::getShareableContent(std::move(completion));
     if (completion) completion({{}, std::move(error)});
   }

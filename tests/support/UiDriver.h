@@ -3,15 +3,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdint>
-#include <functional>
 #include <map>
-#include <memory>
-#include <optional>
 #include <stdexcept>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "bridge/BridgeFlutterApi.h"
 #include "bridge/BridgeFlutterApiCodec.h"
@@ -34,11 +28,10 @@ namespace harkwell::testing {
 // the main thread), or another thread, so that waits only wait.
 enum class MainLoopMode { pumpWhileWaiting, runsElsewhere };
 
-inline bool waitUntil(MainLoopMode mode, const std::function<bool()>& done,
-                      std::chrono::milliseconds timeout = test::messagingTestDeadline) {
-  if (mode == MainLoopMode::pumpWhileWaiting) return test::pumpMainUntil(done, timeout);
-  return test::pumpMainUntil(done, timeout,
-                             [] { std::this_thread::sleep_for(std::chrono::milliseconds(2)); });
+inline bool waitUntil(MainLoopMode mode, std::chrono::milliseconds timeout,
+                      const std::function<bool()>& done) {
+  const bool pumps = mode == MainLoopMode::pumpWhileWaiting;
+  return test::pollUntil(done, timeout, pumps ? test::pumpMainBriefly : test::sleepBriefly);
 }
 
 // One host reply as the UI decoded it: [result], [code, message, details],
@@ -67,19 +60,12 @@ struct UiReply {
   }
 
   static UiReply fromBytes(const std::optional<std::vector<std::uint8_t>>& bytes) {
-    UiReply reply;
-    if (!bytes) return reply;
-    reply.kind = Kind::undecodable;
+    if (!bytes) return {};
     CodecDecodeResult decoded = BridgeHostApiCodec::shared().decode(*bytes);
     const auto* list = decoded.ok() ? decoded.value->getIf<CodecList>() : nullptr;
-    if (list && list->size() == 1) {
-      reply.kind = Kind::success;
-      reply.result = (*list)[0];
-    } else if (list && list->size() == 3 && (*list)[0].is<std::string>()) {
-      reply.kind = Kind::error;
-      reply.code = *(*list)[0].getIf<std::string>();
-    }
-    return reply;
+    if (list && list->size() == 1) return {Kind::success, (*list)[0], ""};
+    const auto* code = list && list->size() == 3 ? (*list)[0].getIf<std::string>() : nullptr;
+    return code ? UiReply{Kind::error, {}, *code} : UiReply{Kind::undecodable, {}, ""};
   }
 
  private:
@@ -98,9 +84,7 @@ class UiCall {
   std::size_t replyCount() const { return replies_->size(); }
   std::optional<UiReply> wait(
       std::chrono::milliseconds timeout = test::messagingTestDeadline) const {
-    if (!waitUntil(
-            mode_, [this] { return answered(); }, timeout))
-      return std::nullopt;
+    if (!waitUntil(mode_, timeout, [this] { return answered(); })) return std::nullopt;
     return replies_->values().front();
   }
   // Throws when no reply comes within the deadline.
@@ -120,8 +104,7 @@ class UiCall {
 
 // Deliveries of deviceAudioData for one id.
 struct AudioTally {
-  std::size_t events = 0;
-  std::size_t samples = 0;
+  std::size_t events = 0, samples = 0;
 };
 
 // See the top of this file. `ui` must outlive every call made through the driver.
@@ -129,22 +112,10 @@ class UiDriver {
   struct Record {
     std::vector<NativeAudioEvent> events;
     std::map<std::string, AudioTally> tallies;
-    std::size_t count = 0;
-    std::size_t undecodable = 0;
+    std::size_t count = 0, undecodable = 0;
     bool keepsAudio = true;
   };
-  class State {
-   public:
-    template <class Use>
-    auto with(Use use) {
-      MutexLock lock(mutex_);
-      return use(record_);
-    }
-
-   private:
-    Mutex mutex_;
-    Record record_ GUARDED_BY(mutex_);
-  };
+  using State = test::Guarded<Record>;
 
  public:
   explicit UiDriver(FlutterUiSide& ui, MainLoopMode mode = MainLoopMode::pumpWhileWaiting)
@@ -159,16 +130,12 @@ class UiDriver {
   UiDriver& operator=(const UiDriver&) = delete;
 
   // The Dart side writes the device type as an int32 enum index.
-  UiCall getDevices(AudioDeviceType type) { return call("getDevices", typeArgument(type)); }
-  UiCall listen(const AudioDevice& device) {
-    return call("listen", CodecList{CodecCustomValue::make(device)});
-  }
-  UiCall unlisten(const AudioDevice& device) {
-    return call("unlisten", CodecList{CodecCustomValue::make(device)});
-  }
+  UiCall getDevices(AudioDeviceType type) { return call("getDevices", argument(type)); }
+  UiCall listen(const AudioDevice& device) { return call("listen", argument(device)); }
+  UiCall unlisten(const AudioDevice& device) { return call("unlisten", argument(device)); }
   UiCall checkPermission() { return call("checkPermission", CodecNull{}); }
   UiCall requestPermission(AudioDeviceType type) {
-    return call("requestPermission", typeArgument(type));
+    return call("requestPermission", argument(type));
   }
 
   // The events kept so far in arrival order; audio data only while kept.
@@ -207,7 +174,9 @@ class UiDriver {
     state_->with([&](Record& r) { r.keepsAudio = keeps; });
   }
 
-  bool waitUntil(const std::function<bool()>& done) { return testing::waitUntil(mode_, done); }
+  bool waitUntil(const std::function<bool()>& done) {
+    return testing::waitUntil(mode_, test::messagingTestDeadline, done);
+  }
   bool waitForDeviceEvents(std::size_t count) {
     return waitUntil([&] { return deviceEvents().size() >= count; });
   }
@@ -217,22 +186,15 @@ class UiDriver {
   // the deadline (as when a background task waits on a held platform answer).
   bool settle() {
     const auto deadline = std::chrono::steady_clock::now() + test::messagingTestDeadline;
-    auto left = [&] {
-      return std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
+    // waitIdle has no timeout: on a hung task its thread is left behind.
+    auto background = [](auto done) {
+      std::thread([=] { BackgroundTasks::waitIdle(), done(); }).detach();
     };
     for (int round = 0; round < 100; ++round) {
-      // waitIdle has no timeout: on a hung task its thread is left behind.
-      auto background = [](auto done) {
-        std::thread([done] {
-          BackgroundTasks::waitIdle();
-          done();
-        }).detach();
-      };
-      if (!passed(background, left())) return false;
-      std::size_t ran = passMain(left());
-      if (!passed([this](auto done) { ui_.post(done); }, left())) return false;
-      if (ran + passMain(left()) == 0) return true;
+      if (!passed(background, deadline)) return false;
+      const std::size_t ran = passMain(deadline);
+      if (!passed([this](auto done) { ui_.post(done); }, deadline)) return false;
+      if (ran + passMain(deadline) == 0) return true;
     }
     return false;
   }
@@ -251,8 +213,11 @@ class UiDriver {
   T read(T Record::*field) const {
     return state_->with([&](Record& r) { return r.*field; });
   }
-  static CodecValue typeArgument(AudioDeviceType type) {
+  static CodecValue argument(AudioDeviceType type) {
     return CodecList{CodecValue(static_cast<std::int32_t>(type))};
+  }
+  static CodecValue argument(const AudioDevice& device) {
+    return CodecList{CodecCustomValue::make(device)};
   }
 
   static void record(State& state, const std::vector<std::uint8_t>& message) {
@@ -274,9 +239,9 @@ class UiDriver {
 
   // Runs what the main queue holds (or waits out a pass of the thread that
   // runs it); returns how many items this thread ran.
-  std::size_t passMain(std::chrono::milliseconds timeout) {
+  std::size_t passMain(std::chrono::steady_clock::time_point deadline) {
     if (mode_ == MainLoopMode::runsElsewhere) {
-      return passed([](auto done) { DispatchQueue::main().async(done); }, timeout), 0;
+      return passed([](auto done) { DispatchQueue::main().async(done); }, deadline), 0;
     }
     std::size_t ran = 0;
     for (std::size_t n; (n = MainRunLoop::shared().drain()) > 0;) ran += n;
@@ -285,11 +250,12 @@ class UiDriver {
 
   // Hands `start` a callback that marks the pass done, and waits for it.
   template <class Start>
-  bool passed(Start start, std::chrono::milliseconds timeout) {
+  bool passed(Start start, std::chrono::steady_clock::time_point deadline) {
     auto done = std::make_shared<std::atomic<bool>>(false);
     start([done] { *done = true; });
-    return testing::waitUntil(
-        mode_, [&] { return done->load(); }, timeout);
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    return testing::waitUntil(mode_, left, [&] { return done->load(); });
   }
 
   FlutterUiSide& ui_;
