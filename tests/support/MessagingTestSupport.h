@@ -64,18 +64,15 @@ class Guarded {
 
 // Collects values from any thread.
 template <class T>
-class TestRecorder {
+class TestRecorder : public Guarded<std::vector<T>> {
  public:
   void add(T value) {
-    values_.with([&](std::vector<T>& values) { values.push_back(std::move(value)); });
+    this->with([&](auto& values) { values.push_back(std::move(value)); });
   }
   std::vector<T> values() {
-    return values_.with([](std::vector<T>& values) { return values; });
+    return this->with([](auto& values) { return values; });
   }
   std::size_t size() { return values().size(); }
-
- private:
-  Guarded<std::vector<T>> values_;
 };
 
 // A one-shot signal that another thread can wait for, bounded in time.
