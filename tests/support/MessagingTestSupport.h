@@ -41,10 +41,11 @@ inline bool pumpMainUntil(const std::function<bool()>& done) {
 }
 
 // Pumps the main queue until it stays empty, so that a test can assert that
-// nothing more arrives.
-inline void pumpMainIdle() {
-  while (MainRunLoop::shared().drain() > 0) {
-  }
+// nothing more arrives; returns how many items ran.
+inline std::size_t pumpMainIdle() {
+  std::size_t ran = 0;
+  for (std::size_t n; (n = MainRunLoop::shared().drain()) > 0;) ran += n;
+  return ran;
 }
 
 // A value that any thread reads and changes under its lock.

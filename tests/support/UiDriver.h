@@ -243,9 +243,7 @@ class UiDriver {
     if (mode_ == MainLoopMode::runsElsewhere) {
       return passed([](auto done) { DispatchQueue::main().async(done); }, deadline), 0;
     }
-    std::size_t ran = 0;
-    for (std::size_t n; (n = MainRunLoop::shared().drain()) > 0;) ran += n;
-    return ran;
+    return test::pumpMainIdle();
   }
 
   // Hands `start` a callback that marks the pass done, and waits for it.
