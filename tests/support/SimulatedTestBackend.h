@@ -23,10 +23,28 @@ namespace harkwell {
 // backend goes away is answered then. Any thread; `controls_` is taken after
 // no other lock and only around the states' own (leaf) locks.
 class SimulatedTestBackend final : public SimulatedCaptureBackend {
+  using Self = SimulatedTestBackend;
   using Mic = SimulatedMicrophoneState;
   using Stream = SimulatedStreamState;
   template <class State>
   using Open = std::vector<std::shared_ptr<State>>;
+
+  // Under the lock: a copy of `field`, `use` run on it, or its old value as it takes `value`.
+  template <class T>
+  T get(T Self::*field) const EXCLUDES(controls_) {
+    MutexLock lock(controls_);
+    return this->*field;
+  }
+  template <class T, class Use>
+  auto locked(T Self::*field, Use use) EXCLUDES(controls_) {
+    MutexLock lock(controls_);
+    return use(this->*field);
+  }
+  template <class T>
+  T exchange(T Self::*field, T value) EXCLUDES(controls_) {
+    MutexLock lock(controls_);
+    return std::exchange(this->*field, std::move(value));
+  }
 
  public:
   using SimulatedCaptureBackend::Step;
@@ -45,26 +63,24 @@ class SimulatedTestBackend final : public SimulatedCaptureBackend {
 
   ~SimulatedTestBackend() override {
     answerAccessRequest(false);
-    for (auto& completion : exchange(&SimulatedTestBackend::pendingContent_, {})) {
+    for (auto& completion : exchange(&Self::pendingContent_, {})) {
       completion({{}, makeCaptureError(CaptureErrorCode::noBackend, "The backend shut down")});
     }
     for (Step step : allSteps) release(step);
   }
 
   void setOperatingSystemVersion(OperatingSystemVersion version) {
-    exchange(&SimulatedTestBackend::version_, version);
+    exchange(&Self::version_, version);
   }
   // The device types that microphones() was asked for, in call order.
-  std::vector<std::string> requestedDeviceTypes() const {
-    return get(&SimulatedTestBackend::deviceTypes_);
-  }
+  std::vector<std::string> requestedDeviceTypes() const { return get(&Self::deviceTypes_); }
   void setAuthorizationStatus(CaptureAuthorizationStatus status) { authorization_ = status; }
   void setAccessAnswer(AccessAnswer answer) { accessAnswer_ = answer; }
   // Answers the pending requests and authorises or denies as the system does.
   std::size_t answerAccessRequest(bool granted) EXCLUDES(controls_) {
     authorization_ =
         granted ? CaptureAuthorizationStatus::authorized : CaptureAuthorizationStatus::denied;
-    auto pending = exchange(&SimulatedTestBackend::pendingAccess_, {});
+    auto pending = exchange(&Self::pendingAccess_, {});
     for (auto& completion : pending) completion(granted);
     return pending.size();
   }
@@ -73,20 +89,19 @@ class SimulatedTestBackend final : public SimulatedCaptureBackend {
   // Content queries fail with `error` (nullopt: succeed); pending ones wait for
   // answerShareableContent(), which answers them from the state at that moment.
   void setShareableContentError(std::optional<NSError> error) {
-    exchange(&SimulatedTestBackend::contentError_, std::move(error));
+    exchange(&Self::contentError_, std::move(error));
   }
   void setShareableContentPending(bool pending) { contentPending_ = pending; }
   std::size_t answerShareableContent() EXCLUDES(controls_) {
-    auto pending = exchange(&SimulatedTestBackend::pendingContent_, {});
+    auto pending = exchange(&Self::pendingContent_, {});
     for (auto& completion : pending) answerContent(completion);
     return pending.size();
   }
   std::size_t shareableContentQueryCount() const { return contentQueries_; }
 
   // The next call of `step` fails with `error`, once.
-  void failNext(Step step, NSError error) EXCLUDES(controls_) {
-    MutexLock lock(controls_);
-    failures_.insert_or_assign(step, std::move(error));
+  void failNext(Step step, NSError error) {
+    locked(&Self::failures_, [&](auto& next) { next.insert_or_assign(step, error); });
   }
   void failNextMicrophoneOpen(NSError error) { failNext(Step::microphoneOpen, std::move(error)); }
   void failNextAddOutput(NSError error) { failNext(Step::addOutput, std::move(error)); }
@@ -95,17 +110,12 @@ class SimulatedTestBackend final : public SimulatedCaptureBackend {
   // Holds the completions of `step` until release(), which runs them on the
   // calling thread, oldest first. A held start already captures; a held stop
   // has already stopped delivery.
-  void hold(Step step, bool on) EXCLUDES(controls_) {
-    MutexLock lock(controls_);
-    holding_.erase(step);
-    if (on) holding_.insert(step);
+  void hold(Step step, bool on) {
+    locked(&Self::holding_,
+           [&](auto& held) { on ? void(held.insert(step)) : void(held.erase(step)); });
   }
   std::size_t release(Step step) EXCLUDES(controls_) {
-    std::vector<Held> held;
-    {
-      MutexLock lock(controls_);
-      held.swap(held_[step]);
-    }
+    auto held = locked(&Self::held_, [&](auto& all) { return std::exchange(all[step], {}); });
     for (auto& [completion, result] : held) {
       SimulatedCaptureBackend::complete(step, std::move(completion), std::move(result));
     }
@@ -183,15 +193,10 @@ class SimulatedTestBackend final : public SimulatedCaptureBackend {
     return states.empty() ? std::nullopt : std::optional(states.back()->settings());
   }
 
-  OperatingSystemVersion operatingSystemVersion() override {
-    return get(&SimulatedTestBackend::version_);
-  }
+  OperatingSystemVersion operatingSystemVersion() override { return get(&Self::version_); }
   std::vector<MicrophoneInfo> microphones(const std::string& deviceType) override
       EXCLUDES(controls_) {
-    {
-      MutexLock lock(controls_);
-      deviceTypes_.push_back(deviceType);
-    }
+    locked(&Self::deviceTypes_, [&](auto& types) { types.push_back(deviceType); });
     return SimulatedCaptureBackend::microphones(deviceType);
   }
   CaptureAuthorizationStatus microphoneAuthorizationStatus() override { return authorization_; }
@@ -200,15 +205,13 @@ class SimulatedTestBackend final : public SimulatedCaptureBackend {
     if (!completion) return;
     const AccessAnswer answer = accessAnswer_;
     if (answer != AccessAnswer::pending) return completion(answer == AccessAnswer::granted);
-    MutexLock lock(controls_);
-    pendingAccess_.push_back(std::move(completion));
+    locked(&Self::pendingAccess_, [&](auto& held) { held.push_back(completion); });
   }
   void getShareableContent(std::function<void(ShareableContentAnswer)> completion) override
       EXCLUDES(controls_) {
     ++contentQueries_;
     if (!contentPending_) return answerContent(completion);
-    MutexLock lock(controls_);
-    if (completion) pendingContent_.push_back(std::move(completion));
+    if (completion) locked(&Self::pendingContent_, [&](auto& held) { held.push_back(completion); });
   }
 
  private:
@@ -216,19 +219,8 @@ class SimulatedTestBackend final : public SimulatedCaptureBackend {
 
   SimulatedTestBackend() = default;
 
-  // Under the lock: a copy of `field`, or its old value as it takes `value`.
-  template <class T>
-  T get(T SimulatedTestBackend::*field) const EXCLUDES(controls_) {
-    MutexLock lock(controls_);
-    return this->*field;
-  }
-  template <class T>
-  T exchange(T SimulatedTestBackend::*field, T value) EXCLUDES(controls_) {
-    MutexLock lock(controls_);
-    return std::exchange(this->*field, std::move(value));
-  }
   void answerContent(std::function<void(ShareableContentAnswer)>& completion) {
-    std::optional<NSError> error = get(&SimulatedTestBackend::contentError_);
+    std::optional<NSError> error = get(&Self::contentError_);
     if (!error) return SimulatedCaptureBackend::getShareableContent(std::move(completion));
     if (completion) completion({{}, std::move(error)});
   }
