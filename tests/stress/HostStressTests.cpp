@@ -68,8 +68,8 @@ class HostStressTest : public ::testing::Test, protected harkwell::testing::Host
     const auto fault = [](CaptureErrorCode code) { return makeCaptureError(code, "chaos"); };
     while (std::chrono::steady_clock::now() < until) {
       const unsigned pick = random() % 8;
-      if (pick == 0) backend_->holdStreamStartCompletions(true);
-      if (pick == 1) backend_->holdStreamStopCompletions(true);
+      if (pick == 0) backend_->hold(Backend::Step::streamStart, true);
+      if (pick == 1) backend_->hold(Backend::Step::streamStop, true);
       if (pick == 2) backend_->setShareableContentPending(true);
       if (pick == 3) backend_->failNextStreamStart(fault(CaptureErrorCode::startFailed));
       if (pick == 4) backend_->failNextStreamStop(fault(CaptureErrorCode::stopFailed));
@@ -79,7 +79,7 @@ class HostStressTest : public ::testing::Test, protected harkwell::testing::Host
                                        fault(CaptureErrorCode::stoppedUnexpectedly));
       if (pick == 7) backend_->stopMicrophoneCaptures(Backend::kHeadsetID);
       std::this_thread::sleep_for(std::chrono::milliseconds(random() % 20));
-      releaseHeld();
+      backend_->releaseAll();
     }
   }
 
@@ -106,7 +106,7 @@ TEST_F(HostStressTest, ConcurrentCallsAreAllAnsweredAndTheRegistryWindsDownToNot
   }
   threads.emplace_back([&] { chaos(7, until); });
   for (auto& thread : threads) thread.join();
-  releaseHeld();
+  backend_->releaseAll();
   ASSERT_TRUE(ui_->settle());
 
   std::size_t total = 0;

@@ -1,9 +1,6 @@
 #pragma once
 
-#include <memory>
-#include <string>
 #include <string_view>
-#include <vector>
 
 #include "audio/capture/HostLog.h"
 #include "bridge/BridgeFlutterApi.h"
@@ -39,22 +36,21 @@ class RecordingFlutterApi final : public BridgeFlutterApiProtocol {
     bool onExpectedQueue = false;
   };
   void onEvent(NativeAudioEvent event, EventCompletion) override {
-    MutexLock lock(mutex_);
-    sent_.push_back({std::move(event), expectedQueue_ && expectedQueue_->isCurrent()});
+    state_.with([&](State& s) { s.sent.push_back({std::move(event), s.on && s.on->isCurrent()}); });
   }
   void expectEventsOn(std::shared_ptr<DispatchQueue> queue) {
-    MutexLock lock(mutex_);
-    expectedQueue_ = std::move(queue);
+    state_.with([&](State& s) { s.on = std::move(queue); });
   }
   std::vector<Sent> sent() const {
-    MutexLock lock(mutex_);
-    return sent_;
+    return state_.with([](State& s) { return s.sent; });
   }
 
  private:
-  mutable Mutex mutex_;
-  std::shared_ptr<DispatchQueue> expectedQueue_ GUARDED_BY(mutex_);
-  std::vector<Sent> sent_ GUARDED_BY(mutex_);
+  struct State {
+    std::shared_ptr<DispatchQueue> on;
+    std::vector<Sent> sent;
+  };
+  mutable test::Guarded<State> state_;
 };
 
 // Collects the host's log lines instead of standard output while it lives.

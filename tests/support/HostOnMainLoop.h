@@ -1,19 +1,9 @@
 #pragma once
 
 #include <memory>
-#include <optional>
-#include <string>
-#include <string_view>
 #include <thread>
-#include <vector>
 
-#include "audio/capture/HostLog.h"
 #include "audio/service/BridgeApi.h"
-#include "bridge/BridgeFlutterApi.h"
-#include "bridge/BridgeHostApiSetup.h"
-#include "platform/capture/CaptureBackend.h"
-#include "platform/dispatch/DispatchQueue.h"
-#include "platform/dispatch/MainRunLoop.h"
 #include "platform/flutter/FlutterEngine.h"
 #include "tests/support/CaptureTestHelpers.h"
 #include "tests/support/SimulatedTestBackend.h"
@@ -49,7 +39,7 @@ class HostOnMainLoop {
   // takes the host down (on the main thread, where its captures were made)
   // before the engine it sends through.
   ~HostOnMainLoop() {
-    releaseHeld();
+    backend_->releaseAll();
     ui_->settle();
     DispatchQueue::main().sync([this] {
       BridgeHostApiSetup::setUp(engine_->binaryMessenger(), nullptr);
@@ -65,18 +55,6 @@ class HostOnMainLoop {
     engine_.reset();
     MainRunLoop::shared().drain();
     CaptureBackend::setCurrent(nullptr);
-  }
-  HostOnMainLoop(const HostOnMainLoop&) = delete;
-  HostOnMainLoop& operator=(const HostOnMainLoop&) = delete;
-
-  // Lets every held or pending platform answer through.
-  void releaseHeld() {
-    backend_->holdStreamStartCompletions(false);
-    backend_->holdStreamStopCompletions(false);
-    backend_->releaseStreamStartCompletions();
-    backend_->releaseStreamStopCompletions();
-    backend_->setShareableContentPending(false);
-    backend_->answerShareableContent();
   }
 
  protected:

@@ -2,15 +2,12 @@
 
 #include <atomic>
 #include <deque>
+#include <map>
 #include <mutex>
-#include <string>
 #include <thread>
-#include <vector>
 
-#include "platform/dispatch/DispatchQueue.h"
 #include "platform/dispatch/DispatchQueueFactory.h"
-#include "platform/dispatch/Mutex.h"
-#include "platform/dispatch/ThreadSafety.h"
+#include "tests/support/MessagingTestSupport.h"
 
 // A serial queue whose work runs only when a test runs it, on the test's
 // thread: async() queues; sync() runs what is queued and then its own work;
@@ -22,8 +19,7 @@ class ManualDispatchQueue final : public DispatchQueue {
   ~ManualDispatchQueue() override { drain(); }
 
   void async(Work work) override {
-    MutexLock lock(mutex_);
-    if (work) work_.push_back(std::move(work));
+    if (work) work_.with([&](std::deque<Work>& queued) { queued.push_back(std::move(work)); });
   }
   void sync(Work work) override {
     if (!isCurrent()) drain();
@@ -34,19 +30,16 @@ class ManualDispatchQueue final : public DispatchQueue {
 
   // Runs queued work, and work queued meanwhile, until none is left.
   void drain() {
-    for (;;) {
-      Work next;
-      {
-        MutexLock lock(mutex_);
-        if (work_.empty()) return;
-        next = std::move(work_.front());
-        work_.pop_front();
-      }
-      run(next);
-    }
+    for (Work next; (next = work_.with(takeFront));) run(next);
   }
 
  private:
+  static Work takeFront(std::deque<Work>& queued) {
+    if (queued.empty()) return nullptr;
+    Work front = std::move(queued.front());
+    queued.pop_front();
+    return front;
+  }
   // Runs `work` as this queue, nesting on one thread.
   void run(Work& work) {
     if (!work) return;
@@ -57,8 +50,7 @@ class ManualDispatchQueue final : public DispatchQueue {
   }
 
   const std::string label_;
-  Mutex mutex_;
-  std::deque<Work> work_ GUARDED_BY(mutex_);
+  harkwell::test::Guarded<std::deque<Work>> work_;
   std::recursive_mutex runMutex_;
   std::atomic<std::thread::id> runner_{};
 };
@@ -71,24 +63,18 @@ class ManualDispatchQueues {
   ManualDispatchQueues()
       : scope_([this](std::string label) -> std::shared_ptr<DispatchQueue> {
           auto queue = std::make_shared<ManualDispatchQueue>(std::move(label));
-          MutexLock lock(mutex_);
-          made_.push_back(queue);
+          made_.with([&](Made& made) { made[queue->label()] = queue; });
           return queue;
         }) {}
 
-  // The most recently made live queue with `label`, or null. Any thread.
+  // The latest queue made with `label` while it lives, or null. Any thread.
   std::shared_ptr<ManualDispatchQueue> find(const std::string& label) const {
-    MutexLock lock(mutex_);
-    for (auto it = made_.rbegin(); it != made_.rend(); ++it) {
-      auto queue = it->lock();
-      if (queue && queue->label() == label) return queue;
-    }
-    return nullptr;
+    return made_.with([&](Made& made) { return made[label].lock(); });
   }
 
  private:
-  mutable Mutex mutex_;
-  std::vector<std::weak_ptr<ManualDispatchQueue>> made_ GUARDED_BY(mutex_);
+  using Made = std::map<std::string, std::weak_ptr<ManualDispatchQueue>>;
+  mutable harkwell::test::Guarded<Made> made_;
   // Last member: installed once the record exists, removed before it goes.
   ScopedDispatchQueueFactory scope_;
 };

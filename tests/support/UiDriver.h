@@ -1,17 +1,11 @@
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <cstdint>
-#include <functional>
 #include <map>
-#include <memory>
-#include <optional>
 #include <stdexcept>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "bridge/BridgeFlutterApi.h"
 #include "bridge/BridgeFlutterApiCodec.h"
@@ -22,6 +16,7 @@
 #include "platform/dispatch/MainRunLoop.h"
 #include "platform/dispatch/Mutex.h"
 #include "platform/flutter/FlutterUiSide.h"
+#include "tests/support/MessagingTestSupport.h"
 
 // A recording UI side for end-to-end tests: it speaks only encoded bytes, as
 // the Dart UI does. Calls go out on the host channels and come back as UiCalls;
@@ -29,12 +24,15 @@
 // Every wait is bounded and polls in short steps.
 namespace harkwell::testing {
 
-// Generous: only a broken host ever makes a test wait this long.
-inline constexpr std::chrono::milliseconds uiDriverDeadline{10000};
-
 // Who runs the main loop while a test waits: the waiting thread (which is then
 // the main thread), or another thread, so that waits only wait.
 enum class MainLoopMode { pumpWhileWaiting, runsElsewhere };
+
+inline bool waitUntil(MainLoopMode mode, std::chrono::milliseconds timeout,
+                      const std::function<bool()>& done) {
+  const bool pumps = mode == MainLoopMode::pumpWhileWaiting;
+  return test::pollUntil(done, timeout, pumps ? test::pumpMainBriefly : test::sleepBriefly);
+}
 
 // One host reply as the UI decoded it: [result], [code, message, details],
 // no reply at all, or bytes that are none of these.
@@ -62,19 +60,12 @@ struct UiReply {
   }
 
   static UiReply fromBytes(const std::optional<std::vector<std::uint8_t>>& bytes) {
-    UiReply reply;
-    if (!bytes) return reply;
-    reply.kind = Kind::undecodable;
+    if (!bytes) return {};
     CodecDecodeResult decoded = BridgeHostApiCodec::shared().decode(*bytes);
     const auto* list = decoded.ok() ? decoded.value->getIf<CodecList>() : nullptr;
-    if (list && list->size() == 1) {
-      reply.kind = Kind::success;
-      reply.result = (*list)[0];
-    } else if (list && list->size() == 3 && (*list)[0].is<std::string>()) {
-      reply.kind = Kind::error;
-      reply.code = *(*list)[0].getIf<std::string>();
-    }
-    return reply;
+    if (list && list->size() == 1) return {Kind::success, (*list)[0], ""};
+    const auto* code = list && list->size() == 3 ? (*list)[0].getIf<std::string>() : nullptr;
+    return code ? UiReply{Kind::error, {}, *code} : UiReply{Kind::undecodable, {}, ""};
   }
 
  private:
@@ -85,72 +76,16 @@ struct UiReply {
   }
 };
 
-// Deliveries of deviceAudioData for one id.
-struct AudioTally {
-  std::size_t events = 0;
-  std::size_t samples = 0;
-};
-
-// What the UI side has seen: the replies to each call, the events.
-struct UiRecord {
-  std::vector<std::vector<UiReply>> replies;
-  std::vector<NativeAudioEvent> events;
-  std::map<std::string, AudioTally> tallies;
-  std::size_t count = 0;
-  std::size_t undecodable = 0;
-  bool keepsAudio = true;
-};
-
-// What the driver, its calls and its channel handlers share. Any thread.
-class UiState {
- public:
-  explicit UiState(MainLoopMode mode) : mode(mode) {}
-
-  // Waits until `done` holds or `timeout` passes, pumping the main loop
-  // meanwhile when this driver pumps it.
-  bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-      if (std::chrono::steady_clock::now() >= deadline) return done();
-      if (mode == MainLoopMode::pumpWhileWaiting) {
-        MainRunLoop::shared().drainFor(std::chrono::milliseconds(2));
-      } else {
-        MutexLock lock(mutex_);
-        changed_.wait_for(lock, std::chrono::milliseconds(2));
-      }
-    }
-    return true;
-  }
-  // Runs `use` on the record under the lock and wakes the waiters.
-  template <class Use>
-  auto with(Use use) {
-    MutexLock lock(mutex_);
-    changed_.notify_all();
-    return use(record_);
-  }
-
-  const MainLoopMode mode;
-
- private:
-  Mutex mutex_;
-  std::condition_variable_any changed_;
-  UiRecord record_ GUARDED_BY(mutex_);
-};
-
-// One call sent by the UI; copies share the reply. Any thread.
+// One call sent by the UI; copies share the replies. Any thread.
 class UiCall {
  public:
-  UiCall(std::shared_ptr<UiState> state, std::size_t index)
-      : state_(std::move(state)), index_(index) {}
-
   bool answered() const { return replyCount() > 0; }
   // More than one is a fault of the host.
-  std::size_t replyCount() const {
-    return state_->with([&](UiRecord& r) { return r.replies[index_].size(); });
-  }
-  std::optional<UiReply> wait(std::chrono::milliseconds timeout = uiDriverDeadline) const {
-    if (!state_->waitUntil([this] { return answered(); }, timeout)) return std::nullopt;
-    return state_->with([&](UiRecord& r) { return r.replies[index_].front(); });
+  std::size_t replyCount() const { return replies_->size(); }
+  std::optional<UiReply> wait(
+      std::chrono::milliseconds timeout = test::messagingTestDeadline) const {
+    if (!waitUntil(mode_, timeout, [this] { return answered(); })) return std::nullopt;
+    return replies_->values().front();
   }
   // Throws when no reply comes within the deadline.
   UiReply reply() const {
@@ -159,15 +94,32 @@ class UiCall {
   }
 
  private:
-  std::shared_ptr<UiState> state_;
-  std::size_t index_;
+  friend class UiDriver;
+  explicit UiCall(MainLoopMode mode) : mode_(mode) {}
+
+  MainLoopMode mode_;
+  std::shared_ptr<test::TestRecorder<UiReply>> replies_ =
+      std::make_shared<test::TestRecorder<UiReply>>();
+};
+
+// Deliveries of deviceAudioData for one id.
+struct AudioTally {
+  std::size_t events = 0, samples = 0;
 };
 
 // See the top of this file. `ui` must outlive every call made through the driver.
 class UiDriver {
+  struct Record {
+    std::vector<NativeAudioEvent> events;
+    std::map<std::string, AudioTally> tallies;
+    std::size_t count = 0, undecodable = 0;
+    bool keepsAudio = true;
+  };
+  using State = test::Guarded<Record>;
+
  public:
   explicit UiDriver(FlutterUiSide& ui, MainLoopMode mode = MainLoopMode::pumpWhileWaiting)
-      : ui_(ui), state_(std::make_shared<UiState>(mode)) {
+      : ui_(ui), mode_(mode) {
     ui_.setHandler(std::string(BridgeFlutterApi::channelPrefix),
                    [state = state_](std::vector<std::uint8_t> message, FlutterBinaryReply reply) {
                      record(*state, message);
@@ -178,124 +130,101 @@ class UiDriver {
   UiDriver& operator=(const UiDriver&) = delete;
 
   // The Dart side writes the device type as an int32 enum index.
-  UiCall getDevices(AudioDeviceType type) { return call("getDevices", typeArgument(type)); }
-  UiCall listen(const AudioDevice& device) {
-    return call("listen", CodecList{CodecCustomValue::make(device)});
-  }
-  UiCall unlisten(const AudioDevice& device) {
-    return call("unlisten", CodecList{CodecCustomValue::make(device)});
-  }
+  UiCall getDevices(AudioDeviceType type) { return call("getDevices", argument(type)); }
+  UiCall listen(const AudioDevice& device) { return call("listen", argument(device)); }
+  UiCall unlisten(const AudioDevice& device) { return call("unlisten", argument(device)); }
   UiCall checkPermission() { return call("checkPermission", CodecNull{}); }
   UiCall requestPermission(AudioDeviceType type) {
-    return call("requestPermission", typeArgument(type));
-  }
-
-  UiCall call(std::string_view operation, const CodecValue& message) {
-    const std::size_t index = state_->with([](UiRecord& r) {
-      r.replies.emplace_back();
-      return r.replies.size() - 1;
-    });
-    ui_.sendToHost(
-        BridgeHostApiSetup::channelName(operation), BridgeHostApiCodec::shared().encode(message),
-        [state = state_, index](std::optional<std::vector<std::uint8_t>> bytes) {
-          UiReply reply = UiReply::fromBytes(bytes);
-          state->with([&](UiRecord& r) { r.replies[index].push_back(std::move(reply)); });
-        });
-    return UiCall(state_, index);
+    return call("requestPermission", argument(type));
   }
 
   // The events kept so far in arrival order; audio data only while kept.
-  std::vector<NativeAudioEvent> events() const { return read(&UiRecord::events); }
+  std::vector<NativeAudioEvent> events() const { return read(&Record::events); }
   std::vector<NativeAudioEvent> deviceEvents() const {
-    std::vector<NativeAudioEvent> selected;
-    for (NativeAudioEvent& event : events()) {
-      if (event.eventType != NativeAudioEventType::deviceAudioData) selected.push_back(event);
-    }
-    return selected;
+    auto events = this->events();
+    std::erase_if(events,
+                  [](auto& e) { return e.eventType == NativeAudioEventType::deviceAudioData; });
+    return events;
   }
   // "deviceStart input mic-1", for readable asserts.
   std::vector<std::string> deviceEventTexts() const {
+    static constexpr const char* names[] = {"serviceStart", "serviceStop", "serviceError",
+                                            "deviceStart",  "deviceStop",  "deviceAudioData"};
     std::vector<std::string> texts;
-    for (const NativeAudioEvent& event : deviceEvents()) texts.push_back(describe(event));
+    for (const NativeAudioEvent& event : deviceEvents()) {
+      const auto index = static_cast<std::size_t>(event.eventType);
+      texts.push_back((index < std::size(names) ? names[index] : "?") +
+                      std::string(event.type == AudioDeviceType::output ? " output " : " input ") +
+                      event.id + (event.error ? " error=" + *event.error : ""));
+    }
     return texts;
   }
   // Every event that arrived, kept or not.
-  std::size_t eventCount() const { return read(&UiRecord::count); }
+  std::size_t eventCount() const { return read(&Record::count); }
   AudioTally audioTally(const std::string& id) const {
-    return state_->with([&](UiRecord& r) { return r.tallies[id]; });
+    return state_->with([&](Record& r) { return r.tallies[id]; });
   }
   // Messages on the event channel that are not [NativeAudioEvent].
-  std::size_t undecodableEventCount() const { return read(&UiRecord::undecodable); }
+  std::size_t undecodableEventCount() const { return read(&Record::undecodable); }
   void clearEvents() {
-    state_->with(
-        [](UiRecord& r) { r.events.clear(), r.tallies.clear(), r.count = r.undecodable = 0; });
+    state_->with([](Record& r) { r = Record{{}, {}, 0, 0, r.keepsAudio}; });
   }
   // Long runs only tally audio data instead of keeping it.
   void setKeepsAudioData(bool keeps) {
-    state_->with([&](UiRecord& r) { r.keepsAudio = keeps; });
+    state_->with([&](Record& r) { r.keepsAudio = keeps; });
   }
 
-  bool waitUntil(const std::function<bool()>& done,
-                 std::chrono::milliseconds timeout = uiDriverDeadline) {
-    return state_->waitUntil(done, timeout);
+  bool waitUntil(const std::function<bool()>& done) {
+    return testing::waitUntil(mode_, test::messagingTestDeadline, done);
   }
-  bool waitForDeviceEvents(std::size_t count,
-                           std::chrono::milliseconds timeout = uiDriverDeadline) {
-    return waitUntil([&] { return deviceEvents().size() >= count; }, timeout);
-  }
-  bool waitForAudio(const std::string& id, std::size_t events,
-                    std::chrono::milliseconds timeout = uiDriverDeadline) {
-    return waitUntil([&] { return audioTally(id).events >= events; }, timeout);
+  bool waitForDeviceEvents(std::size_t count) {
+    return waitUntil([&] { return deviceEvents().size() >= count; });
   }
 
   // Waits, round after round, until background tasks are idle and the main and
   // UI queues hold nothing: then "nothing arrived" means nothing will. False at
   // the deadline (as when a background task waits on a held platform answer).
-  bool settle(std::chrono::milliseconds timeout = uiDriverDeadline) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    auto left = [&] {
-      return std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
+  bool settle() {
+    const auto deadline = std::chrono::steady_clock::now() + test::messagingTestDeadline;
+    // waitIdle has no timeout: on a hung task its thread is left behind.
+    auto background = [](auto done) {
+      std::thread([=] { BackgroundTasks::waitIdle(), done(); }).detach();
     };
     for (int round = 0; round < 100; ++round) {
-      // waitIdle has no timeout: on a hung task its thread is left behind.
-      auto background = [](auto done) {
-        std::thread([done] {
-          BackgroundTasks::waitIdle();
-          done();
-        }).detach();
-      };
-      if (!passed(background, left())) return false;
-      std::size_t ran = passMain(left());
-      if (!passed([this](auto done) { ui_.post(done); }, left())) return false;
-      if (ran + passMain(left()) == 0) return true;
+      if (!passed(background, deadline)) return false;
+      const std::size_t ran = passMain(deadline);
+      if (!passed([this](auto done) { ui_.post(done); }, deadline)) return false;
+      if (ran + passMain(deadline) == 0) return true;
     }
     return false;
   }
 
-  static std::string describe(const NativeAudioEvent& event) {
-    static constexpr const char* names[] = {"serviceStart", "serviceStop", "serviceError",
-                                            "deviceStart",  "deviceStop",  "deviceAudioData"};
-    const auto index = static_cast<std::size_t>(event.eventType);
-    std::string text = index < std::size(names) ? names[index] : "?";
-    text += event.type == AudioDeviceType::output ? " output " : " input ";
-    return text + event.id + (event.error ? " error=" + *event.error : "");
-  }
-
  private:
-  template <class T>
-  T read(T UiRecord::*field) const {
-    return state_->with([&](UiRecord& r) { return r.*field; });
+  UiCall call(std::string_view operation, const CodecValue& message) {
+    UiCall call(mode_);
+    ui_.sendToHost(BridgeHostApiSetup::channelName(operation),
+                   BridgeHostApiCodec::shared().encode(message),
+                   [replies = call.replies_](std::optional<std::vector<std::uint8_t>> bytes) {
+                     replies->add(UiReply::fromBytes(bytes));
+                   });
+    return call;
   }
-  static CodecValue typeArgument(AudioDeviceType type) {
+  template <class T>
+  T read(T Record::*field) const {
+    return state_->with([&](Record& r) { return r.*field; });
+  }
+  static CodecValue argument(AudioDeviceType type) {
     return CodecList{CodecValue(static_cast<std::int32_t>(type))};
   }
+  static CodecValue argument(const AudioDevice& device) {
+    return CodecList{CodecCustomValue::make(device)};
+  }
 
-  static void record(UiState& state, const std::vector<std::uint8_t>& message) {
+  static void record(State& state, const std::vector<std::uint8_t>& message) {
     CodecDecodeResult decoded = BridgeFlutterApiCodec::shared().decode(message);
     const auto* list = decoded.ok() ? decoded.value->getIf<CodecList>() : nullptr;
     const auto* event = list && list->size() == 1 ? (*list)[0].custom<NativeAudioEvent>() : nullptr;
-    state.with([&](UiRecord& r) {
+    state.with([&](Record& r) {
       ++r.count;
       if (!event) return void(++r.undecodable);
       if (event->eventType == NativeAudioEventType::deviceAudioData) {
@@ -310,26 +239,26 @@ class UiDriver {
 
   // Runs what the main queue holds (or waits out a pass of the thread that
   // runs it); returns how many items this thread ran.
-  std::size_t passMain(std::chrono::milliseconds timeout) {
-    std::size_t ran = 0;
-    if (state_->mode == MainLoopMode::runsElsewhere) {
-      passed([](auto done) { DispatchQueue::main().async(done); }, timeout);
-    } else {
-      for (std::size_t n; (n = MainRunLoop::shared().drain()) > 0;) ran += n;
+  std::size_t passMain(std::chrono::steady_clock::time_point deadline) {
+    if (mode_ == MainLoopMode::runsElsewhere) {
+      return passed([](auto done) { DispatchQueue::main().async(done); }, deadline), 0;
     }
-    return ran;
+    return test::pumpMainIdle();
   }
 
   // Hands `start` a callback that marks the pass done, and waits for it.
   template <class Start>
-  bool passed(Start start, std::chrono::milliseconds timeout) {
+  bool passed(Start start, std::chrono::steady_clock::time_point deadline) {
     auto done = std::make_shared<std::atomic<bool>>(false);
-    start([done, state = state_] { state->with([&](UiRecord&) { *done = true; }); });
-    return waitUntil([&] { return done->load(); }, timeout);
+    start([done] { *done = true; });
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    return testing::waitUntil(mode_, left, [&] { return done->load(); });
   }
 
   FlutterUiSide& ui_;
-  const std::shared_ptr<UiState> state_;
+  const MainLoopMode mode_;
+  const std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
 }  // namespace harkwell::testing

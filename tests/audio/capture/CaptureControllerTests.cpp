@@ -90,7 +90,7 @@ class CaptureControllerTest : public ::testing::Test {
 // capture asks for mono 16 kHz lpcm and runs as soon as it exists; each buffer
 // is one event, typed input, after deviceStart.
 TEST_F(CaptureControllerTest, EachCaptureSendsDeviceStartThenOnlyItsAudioFromItsQueue) {
-  backend_->holdStreamStartCompletions(true);
+  backend_->hold(SimulatedTestBackend::Step::streamStart, true);
   auto stream = makeStream();
   const DisplayStreamSettings settings = backend_->streamSettings(kDisplayID).value();
   EXPECT_TRUE(settings.capturesAudio);
@@ -147,18 +147,18 @@ class CaptureStreamReleaseTest : public CaptureControllerTest,
 TEST_P(CaptureStreamReleaseTest, AsksForAStopOnlyWhenTheStreamMayCapture) {
   const State state = GetParam().state;
   auto controller = makeStream();
-  backend_->holdStreamStartCompletions(state == State::startPending);
+  backend_->hold(SimulatedTestBackend::Step::streamStart, state == State::startPending);
   if (state == State::startFailed)
     backend_->failNextStreamStart(makeCaptureError(CaptureErrorCode::startFailed, "no"));
   if (state != State::neverStarted) controller->start();
   if (state == State::endedByItself)
     backend_->stopStreamsWithError(kDisplayID,
                                    makeCaptureError(CaptureErrorCode::stoppedUnexpectedly, "x"));
-  backend_->holdStreamStopCompletions(true);
+  backend_->hold(SimulatedTestBackend::Step::streamStop, true);
   controller.reset();
   EXPECT_EQ(backend_->runningStreamCount(), 0u);
-  EXPECT_EQ(backend_->releaseStreamStopCompletions(), GetParam().stopsAsked);
-  backend_->releaseStreamStartCompletions();
+  EXPECT_EQ(backend_->release(SimulatedTestBackend::Step::streamStop), GetParam().stopsAsked);
+  backend_->release(SimulatedTestBackend::Step::streamStart);
   EXPECT_EQ(log_.lines(), GetParam().log);
 }
 

@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 #include "platform/appkit/NSWorkspace.h"
 #include "tests/support/HostOnMainLoop.h"
 
@@ -35,7 +32,7 @@ class BridgeApiTest : public ::testing::Test, protected harkwell::testing::HostO
     NSWorkspace::sharedWorkspace().clearOpenedURLs();
   }
   ~BridgeApiTest() override {
-    releaseHeld();
+    backend_->releaseAll();
     backend_->setAccessAnswer(SimulatedTestBackend::AccessAnswer::denied);
     backend_->answerAccessRequest(false);
     EXPECT_TRUE(ui_->settle()) << "something was still in flight at the end of the test";
