@@ -160,7 +160,6 @@ class UiDriver {
     return texts;
   }
   // Every event that arrived, kept or not.
-  std::size_t eventCount() const { return read(&Record::count); }
   AudioTally audioTally(const std::string& id) const {
     return state_->with([&](Record& r) { return r.tallies[id]; });
   }
