@@ -72,7 +72,8 @@ class SimulatedTestBackend final : public SimulatedCaptureBackend {
   void setOperatingSystemVersion(OperatingSystemVersion version) {
     exchange(&Self::version_, version);
   }
-  // The device types that microphones() was asked for, in call order.
+  // The last few device types that microphones() was asked for, in call order
+  // (a few, so that a soak's record stays flat).
   std::vector<std::string> requestedDeviceTypes() const { return get(&Self::deviceTypes_); }
   void setAuthorizationStatus(CaptureAuthorizationStatus status) { authorization_ = status; }
   void setAccessAnswer(AccessAnswer answer) { accessAnswer_ = answer; }
@@ -196,7 +197,10 @@ class SimulatedTestBackend final : public SimulatedCaptureBackend {
   OperatingSystemVersion operatingSystemVersion() override { return get(&Self::version_); }
   std::vector<MicrophoneInfo> microphones(const std::string& deviceType) override
       EXCLUDES(controls_) {
-    locked(&Self::deviceTypes_, [&](auto& types) { types.push_back(deviceType); });
+    locked(&Self::deviceTypes_, [&](auto& types) {
+      if (types.size() == 8) types.erase(types.begin());
+      types.push_back(deviceType);
+    });
     return SimulatedCaptureBackend::microphones(deviceType);
   }
   CaptureAuthorizationStatus microphoneAuthorizationStatus() override { return authorization_; }
