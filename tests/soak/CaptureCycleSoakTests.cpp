@@ -16,7 +16,8 @@
 // Heap bytes in use, not resident pages: the allocator's caches (and ASan's
 // quarantine of freed memory) would read as growth.
 #if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/allocator_interface.h>
+// ASan's allocator interface, which g++ ships no header for.
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 static std::size_t heapInUse() {
   return __sanitizer_get_current_allocated_bytes();
 }
