@@ -2,13 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <future>
-#include <mutex>
 #include <thread>
 
 #include "platform/capture/CaptureBackend.h"
 #include "tests/support/CaptureTestHelpers.h"
+#include "tests/support/MessagingTestSupport.h"
 
 namespace harkwell::contract {
 
@@ -41,32 +40,35 @@ class Collector {
   };
   void add(const CMSampleBufferRef& buffer) {
     auto decoded = testing::decodeChannels(buffer);
-    std::lock_guard lock(mutex_);
-    ++seen_.buffers;
-    seen_.asbd = *CMAudioFormatDescriptionGetStreamBasicDescription(
+    const auto asbd = *CMAudioFormatDescriptionGetStreamBasicDescription(
         CMSampleBufferGetFormatDescription(buffer));
-    seen_.shortest = std::min<size_t>(seen_.shortest, CMSampleBufferGetNumSamples(buffer));
-    seen_.channels.resize(std::max(seen_.channels.size(), decoded.size()));
-    for (size_t c = 0; c < decoded.size(); ++c)
-      seen_.channels[c].insert(seen_.channels[c].end(), decoded[c].begin(), decoded[c].end());
-    changed_.notify_all();
+    const auto frames = static_cast<size_t>(CMSampleBufferGetNumSamples(buffer));
+    seen_.with([&](Seen& seen) {
+      ++seen.buffers;
+      seen.asbd = asbd;
+      seen.shortest = std::min(seen.shortest, frames);
+      seen.channels.resize(std::max(seen.channels.size(), decoded.size()));
+      for (size_t c = 0; c < decoded.size(); ++c)
+        seen.channels[c].insert(seen.channels[c].end(), decoded[c].begin(), decoded[c].end());
+    });
   }
   // Waits until `frames` frames arrived in all; false at the timeout.
   bool waitForFrames(size_t frames) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(
-        lock, 3s, [&] { return !seen_.channels.empty() && seen_.channels[0].size() >= frames; });
+    return test::pollUntil(
+        [&] {
+          return seen_.with([&](Seen& seen) {
+            return !seen.channels.empty() && seen.channels[0].size() >= frames;
+          });
+        },
+        3s, test::sleepBriefly);
   }
-  Seen seen() const {
-    std::lock_guard lock(mutex_);
-    return seen_;
+  Seen seen() {
+    return seen_.with([](Seen& seen) { return seen; });
   }
-  size_t buffers() const { return seen().buffers; }
+  size_t buffers() { return seen().buffers; }
 
  private:
-  mutable std::mutex mutex_;
-  std::condition_variable changed_;
-  Seen seen_;
+  test::Guarded<Seen> seen_;
 };
 
 // Counts a capture's stopped reports. Outlives the capture.
@@ -77,8 +79,7 @@ struct StopReports {
   }
   // Waits (bounded) for the first report.
   bool awaitFirst() {
-    for (int i = 0; i < 500 && count == 0; ++i) std::this_thread::sleep_for(10ms);
-    return count > 0;
+    return test::pollUntil([this] { return count > 0; }, 5s, test::sleepBriefly);
   }
 };
 
